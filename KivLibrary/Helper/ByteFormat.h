@@ -1,0 +1,43 @@
+// Byte sequences as log text, big-endian conversions and small string helpers.
+// Stateless; nothing here logs.
+#ifndef KIVLIBRARY_HELPER_BYTEFORMAT_H
+#define KIVLIBRARY_HELPER_BYTEFORMAT_H
+
+#include "KivLibrary/Logger/Logging.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+std::string ToHexString(const std::vector<uint8_t>& bytes);
+std::string ToHexDump(const std::string& label, const uint8_t* data, uint32_t size);
+std::string ToPrintableString(const std::vector<uint8_t>& bytes);
+std::string BytesToHexString(const std::vector<uint8_t>& bytes);
+std::string BytesToPrefixedHexString(const std::vector<uint8_t>& bytes);
+void WriteHexByte(std::ostream& stream, uint8_t value);
+
+// "size: n, data: {[..][..]...}" with at most ten bytes shown.
+LoggingStream& operator<<(LoggingStream& stream, const std::vector<uint8_t>& bytes);
+LoggingStream& operator<<(LoggingStream&& stream, const std::vector<uint8_t>& bytes);
+
+uint64_t FromBigEndian(const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> Uint32ToBigEndian(uint32_t value);
+std::vector<uint8_t> Uint16ToBigEndian(uint16_t value);
+uint32_t ReadUint32BigEndian(const std::vector<uint8_t>& bytes);
+uint16_t ReadUint16BigEndian(const std::vector<uint8_t>& bytes);
+uint16_t BytesToUint16(uint8_t high, uint8_t low);
+uint8_t HighNibble(uint8_t value);
+uint8_t LowNibble(uint8_t value);
+
+std::vector<uint8_t> AppendBytes(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& more);
+std::vector<uint8_t> PadBytes(const std::vector<uint8_t>& bytes, uint8_t value, size_t count);
+std::string ReplaceAll(std::string& text, const std::string& from, const std::string& to);
+void TrimLeft(std::string& text);
+void TrimRight(std::string& text);
+void Trim(std::string& text);
+bool TryExecuteSilently(const std::function<void()>& function);
+
+#endif

@@ -1,0 +1,41 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+set(VELMORA_WARNINGS -Wall -Wextra -Werror)
+
+# velmora_library(<target> SOURCES <files...> [DEPS <targets...>] [PRIVATE_DEPS <targets...>])
+function(velmora_library target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${target} STATIC ${ARG_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${VELMORA_WARNINGS})
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads PRIVATE ${ARG_PRIVATE_DEPS})
+endfunction()
+
+# velmora_test(<target> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>])
+# One GoogleTest binary per module; every test case becomes a ctest test.
+# LABELS tsan puts the binary into the ThreadSanitizer pass (target tsan_tests).
+if(NOT TARGET tsan_tests)
+  add_custom_target(tsan_tests)
+endif()
+function(velmora_test target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_compile_options(${target} PRIVATE ${VELMORA_WARNINGS})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} vlm_testsupport GTest::gmock GTest::gtest_main Threads::Threads)
+  if("tsan" IN_LIST ARG_LABELS)
+    add_dependencies(tsan_tests ${target})
+  endif()
+  if(ARG_LABELS)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
+endfunction()
+
+# velmora_bench(<target> SOURCES <files...> [DEPS <targets...>])
+function(velmora_bench target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_compile_options(${target} PRIVATE ${VELMORA_WARNINGS})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} benchmark::benchmark Threads::Threads)
+endfunction()
