@@ -1,0 +1,162 @@
+#include "platform/com/detail/ThreadPool.h"
+
+#include <exception>
+#include <utility>
+
+#include "platform/com/detail/Core.h"
+
+namespace zov {
+namespace com {
+namespace detail {
+
+enum class PoolMode : uint8_t { kPaused, kRunning, kStopped };
+
+struct ThreadPool::State {
+    State(std::string n, std::size_t m, bool paused)
+        : name(std::move(n)), maxThreads(m == 0 ? 1 : m), mode(paused ? PoolMode::kPaused : PoolMode::kRunning) {}
+
+    const std::string name;
+    const std::size_t maxThreads;
+    std::mutex mutex;
+    std::condition_variable work;
+    std::condition_variable idle;
+    std::deque<std::pair<Task, Task>> queue;
+    PoolMode mode;
+    bool draining = false;
+    std::size_t threads = 0;  // started and not yet ended
+    std::size_t busy = 0;     // running a task
+    std::vector<std::thread> workers;
+
+    // Under mutex: one more thread when a task would otherwise wait.
+    void SpawnIfNeeded(const std::shared_ptr<State>& self) {
+        while (mode == PoolMode::kRunning && queue.size() > threads - busy && threads < maxThreads) {
+            ++threads;
+            workers.emplace_back(&ThreadPool::Worker, self);
+        }
+    }
+};
+
+namespace {
+thread_local const void* tls_pool = nullptr;
+}
+
+ThreadPool::ThreadPool(std::string name, std::size_t maxThreads, bool startPaused)
+    : m_state(std::make_shared<State>(std::move(name), maxThreads, startPaused)) {}
+
+ThreadPool::~ThreadPool() { Stop(); }
+
+void ThreadPool::Worker(std::shared_ptr<State> state) {
+    tls_pool = state.get();
+    std::unique_lock<std::mutex> lock(state->mutex);
+    for (;;) {
+        state->work.wait(lock, [&] {
+            return state->mode == PoolMode::kStopped || state->draining ||
+                   (state->mode == PoolMode::kRunning && !state->queue.empty());
+        });
+        if (state->mode != PoolMode::kRunning || state->queue.empty()) {
+            break;
+        }
+        auto task = std::move(state->queue.front());
+        state->queue.pop_front();
+        ++state->busy;
+        lock.unlock();
+        try {
+            task.first();
+        } catch (...) {
+            LogCaught(state->name.c_str(), std::current_exception());
+        }
+        task = {};
+        lock.lock();
+        --state->busy;
+        if (state->busy == 0 && state->queue.empty()) {
+            state->idle.notify_all();
+        }
+    }
+    --state->threads;
+    state->idle.notify_all();
+}
+
+bool ThreadPool::Post(Task run, Task drop) {
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    if (m_state->mode == PoolMode::kStopped) {
+        lock.unlock();
+        if (drop) {
+            drop();
+        }
+        return false;
+    }
+    m_state->queue.emplace_back(std::move(run), std::move(drop));
+    m_state->SpawnIfNeeded(m_state);
+    m_state->work.notify_one();
+    return true;
+}
+
+void ThreadPool::Start() {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->mode = PoolMode::kRunning;
+    m_state->SpawnIfNeeded(m_state);
+    m_state->work.notify_all();
+}
+
+void ThreadPool::Stop() {
+    std::deque<std::pair<Task, Task>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_state->mutex);
+        m_state->mode = PoolMode::kStopped;
+        dropped.swap(m_state->queue);
+        m_state->work.notify_all();
+    }
+    for (auto& task : dropped) {
+        if (task.second) {
+            try {
+                task.second();
+            } catch (...) {
+                LogCaught(m_state->name.c_str(), std::current_exception());
+            }
+        }
+    }
+    dropped.clear();
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    if (IsPoolThread()) {
+        // Waiting here would wait for ourselves; the threads end on their own.
+        for (auto& worker : m_state->workers) {
+            worker.detach();
+        }
+        m_state->workers.clear();
+        return;
+    }
+    JoinAll(lock);
+}
+
+void ThreadPool::Drain() {
+    if (IsPoolThread()) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    m_state->draining = true;
+    m_state->work.notify_all();
+    JoinAll(lock);
+    m_state->draining = false;
+}
+
+void ThreadPool::JoinAll(std::unique_lock<std::mutex>& lock) {
+    m_state->idle.wait(lock, [&] { return m_state->threads == 0; });
+    std::vector<std::thread> workers;
+    workers.swap(m_state->workers);
+    lock.unlock();
+    for (auto& worker : workers) {
+        worker.join();
+    }
+    lock.lock();
+}
+
+bool ThreadPool::WaitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    return m_state->idle.wait_for(lock, timeout, [&] { return m_state->queue.empty() && m_state->busy == 0; });
+}
+
+bool ThreadPool::IsPoolThread() const { return tls_pool == m_state.get(); }
+
+}  // namespace detail
+}  // namespace com
+}  // namespace zov

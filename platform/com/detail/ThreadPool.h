@@ -1,0 +1,64 @@
+// Bounded pool of threads that grows on demand: a thread is started only when
+// a task waits and every started thread is busy, up to the pool's maximum.
+#ifndef PLATFORM_COM_DETAIL_THREADPOOL_H
+#define PLATFORM_COM_DETAIL_THREADPOOL_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zov {
+namespace com {
+namespace detail {
+
+using Task = std::function<void()>;
+
+class ThreadPool {
+public:
+    // A paused pool queues tasks and runs none until Start.
+    ThreadPool(std::string name, std::size_t maxThreads, bool startPaused);
+    ~ThreadPool();  // stops as Stop does
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
+
+    // Queues `run`. A stopped pool refuses the task (false) and runs `drop`
+    // instead, in the calling thread.
+    bool Post(Task run, Task drop = nullptr);
+
+    // Runs queued tasks (again) after a pause or a stop.
+    void Start();
+
+    // Refuses new tasks, runs `drop` of every queued one, waits for the
+    // running ones and joins the threads. From inside a task of this pool it
+    // waits for nothing (the threads end on their own).
+    void Stop();
+
+    // Lets the threads finish everything queued (also what tasks queue
+    // meanwhile), then joins them; the pool stays usable.
+    void Drain();
+
+    bool WaitIdle(std::chrono::milliseconds timeout);
+
+    // Whether the calling thread is one of this pool's threads.
+    bool IsPoolThread() const;
+
+private:
+    struct State;
+    static void Worker(std::shared_ptr<State> state);
+    void JoinAll(std::unique_lock<std::mutex>& lock);
+
+    std::shared_ptr<State> m_state;
+};
+
+}  // namespace detail
+}  // namespace com
+}  // namespace zov
+
+#endif
