@@ -1,0 +1,229 @@
+#include "KivLibrary/GlobalLibrary/KivDMConversation.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "KivLibrary/Logger/Logging.h"
+
+std::mutex DiagStatusMutex;
+std::condition_variable DiagStatusConditionVariable;
+
+namespace {
+
+const char* BoolText(bool value) { return value ? "true" : "false"; }
+
+std::string ErrorText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+}  // namespace
+
+KivDMConversation::~KivDMConversation() {
+    // A handler that still runs holds a reference to this object, so none is
+    // running now; unsetting them keeps later notifications away.
+    if (auto proxy = ExchangeProxy(nullptr)) {
+        proxy->Status.UnsetReceiveHandler();
+        proxy->Identifier.UnsetReceiveHandler();
+    }
+}
+
+void KivDMConversation::SetAndSubscribeReceiveHandler() {
+    LogInfo() << "KivDMConversation::SetAndSubscribeReceiveHandler" << VLMR_FILE_LINE;
+    auto proxy = GetProxy();
+    if (!IsValid(proxy)) {
+        LogError() << "KivDMConversation::SetAndSubscribeReceiveHandler: proxy invalid!" << VLMR_FILE_LINE;
+        return;
+    }
+    std::weak_ptr<KivDMConversation> weak = weak_from_this();
+    proxy->Status.SetReceiveHandler([weak] {
+        if (auto self = weak.lock()) {
+            self->status_changed();
+        }
+    });
+    proxy->Status.Subscribe(1);
+    proxy->Identifier.SetReceiveHandler([weak] {
+        if (auto self = weak.lock()) {
+            self->identifier_changed();
+        }
+    });
+    proxy->Identifier.Subscribe(1);
+}
+
+void KivDMConversation::registerConversation(const zov::dm::types::MetaInfoType& metaInfo) {
+    if (m_registered.load()) {
+        LogInfo() << "Already registered diagnosticconversation with DM" << VLMR_FILE_LINE;
+        return;
+    }
+    // Concurrent first requests: one registers, the others find it done.
+    std::lock_guard<std::mutex> registration(m_registrationMutex);
+    if (m_registered.load()) {
+        LogInfo() << "Already registered diagnosticconversation with DM" << VLMR_FILE_LINE;
+        return;
+    }
+    LogInfo() << "registering diagnosticconversation with DM" << VLMR_FILE_LINE;
+    const auto entry = metaInfo.find("ProtocolId");
+    const std::string id = entry == metaInfo.end() ? std::string("invalid") : entry->second;
+    bool processed = false;
+    try {
+        processed = ProcessServiceHandle(Subscribe(id));
+    } catch (...) {
+        LogError() << "KivDMConversation::registerConversation: " << ErrorText(std::current_exception())
+                   << VLMR_FILE_LINE;
+    }
+    if (!processed) {
+        LogError() << " error while processing the service handle forinstance ID [" << id << "]" << VLMR_FILE_LINE;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_instanceId = id;
+    }
+    m_registered.store(true);
+    status_changed();
+}
+
+ConversationState KivDMConversation::GetConversationState() const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_state;
+}
+
+bool KivDMConversation::checkSecurityLevel(int32_t requiredLevel) {
+    const std::string level = GetConversationState().diagnosticSecurityLevel;
+    LogInfo() << "KivDMConversation::checkSecurityLevel, current security level: " << level << VLMR_FILE_LINE;
+    int32_t current = 0;
+    try {
+        current = std::stoi(level);
+    } catch (const std::exception&) {
+        LogError() << "KivDMConversation::checkSecurityLevel could be determined" << VLMR_FILE_LINE;
+        return false;
+    }
+    return requiredLevel == current;
+}
+
+void KivDMConversation::cancel() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LogInfo() << "KivDMConversation::cancel" << VLMR_FILE_LINE;
+    auto proxy = GetProxy();
+    if (!IsValid(proxy)) {
+        LogError() << "KivDMConversation::cancel: proxy invalid!" << VLMR_FILE_LINE;
+        return;
+    }
+    // Runs on the diagnostic-status thread too, where an escaping error
+    // would end the process.
+    try {
+        proxy->Cancel().get();
+    } catch (...) {
+        LogError() << "KivDMConversation::cancel: Cancel failed: " << ErrorText(std::current_exception())
+                   << VLMR_FILE_LINE;
+        return;
+    }
+    OnStatusUpdate();
+}
+
+void KivDMConversation::NotifyDiagStatusChanged() {
+    std::lock_guard<std::mutex> lock(DiagStatusMutex);
+    DiagStatusConditionVariable.notify_all();
+}
+
+bool KivDMConversation::IsValid(const std::shared_ptr<Proxy>& proxy) const { return proxy != nullptr; }
+
+void KivDMConversation::OnStatusUpdate() {
+    ConversationState state;
+    std::string instanceId;
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        state = m_state;
+        instanceId = m_instanceId;
+    }
+    const bool wasActive = m_wasActive;
+    const std::string previousSession = m_previousSession;
+    const bool active = state.activityStatus == 0;
+    m_wasActive = active;
+
+    const bool ended = wasActive && !active;
+    if (ended) {
+        m_registered.store(false);
+        if (auto proxy = GetProxy()) {
+            proxy->Status.Unsubscribe();
+            proxy->Identifier.Unsubscribe();
+        }
+        LogInfo() << "unregister diagnosticconversation with DM" << VLMR_FILE_LINE;
+    }
+    m_previousSession = state.diagnosticSession;
+    if ((previousSession == "2" && state.diagnosticSession != "2") || ended) {
+        NotifyDiagStatusChanged();
+    }
+    LogInfo() << "KivDMConversation " << instanceId << " updated: "
+              << "activityStatus(" << BoolText(wasActive) << "," << BoolText(active) << ") "
+              << "diagnosticSession(" << previousSession << "," << state.diagnosticSession << ") "
+              << "diagnosticSecurityLevel(" << m_previousSecurityLevel << "," << state.diagnosticSecurityLevel << ") "
+              << VLMR_FILE_LINE;
+    m_previousSecurityLevel = state.diagnosticSecurityLevel;
+}
+
+void KivDMConversation::status_changed() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LogInfo() << "KivDMConversation::status_changed" << VLMR_FILE_LINE;
+    auto proxy = GetProxy();
+    if (!IsValid(proxy)) {
+        LogError() << "KivDMConversation::status_changed: proxy invalid!" << VLMR_FILE_LINE;
+        return;
+    }
+    if (!m_registered.load()) {
+        LogInfo() << "KivDMConversation::status_changed: Velmora unsubscribed!" << VLMR_FILE_LINE;
+        return;
+    }
+    // The value is read with Get; the notification samples only announce it.
+    proxy->Status.GetNewSamples([](const auto&) {});
+    zov::dm::types::DiagnosticConversationStatusType status;
+    try {
+        status = proxy->Status.Get().get();
+    } catch (...) {
+        LogError() << "KivDMConversation::status_changed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> stateLock(m_stateMutex);
+        m_state.activityStatus = status.activityStatus;
+        m_state.diagnosticSession = status.diagnosticSession;
+        m_state.diagnosticSecurityLevel = status.diagnosticSecurityLevel;
+    }
+    OnStatusUpdate();
+}
+
+void KivDMConversation::identifier_changed() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LogInfo() << "KivDMConversation::identifier_changed" << VLMR_FILE_LINE;
+    auto proxy = GetProxy();
+    if (!IsValid(proxy)) {
+        LogError() << "KivDMConversation::identifier_changed: proxy invalid!" << VLMR_FILE_LINE;
+        return;
+    }
+    if (!m_registered.load()) {
+        LogInfo() << "KivDMConversation::identifier_changed: Velmora unsubscribed!" << VLMR_FILE_LINE;
+        return;
+    }
+    proxy->Identifier.GetNewSamples([](const auto&) {});
+    zov::dm::types::DiagnosticConversationIdentifierType identifier;
+    try {
+        identifier = proxy->Identifier.Get().get();
+    } catch (...) {
+        LogError() << "KivDMConversation::identifier_changed: " << ErrorText(std::current_exception())
+                   << VLMR_FILE_LINE;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> stateLock(m_stateMutex);
+        m_identifier.sourceAddress = identifier.sourceAddress;
+        m_identifier.targetAddress = identifier.targetAddress;
+        m_identifier.connectionId = identifier.connectionId;
+    }
+    OnStatusUpdate();
+}

@@ -1,0 +1,172 @@
+// The one state object of a programming session, shared by the UDS services,
+// the routines, the runtime and the download worker.
+//
+// The download bookkeeping, the signature feed, the RFS forwarding and the
+// small session lists are reached from the method threads, the download
+// worker and the diagnostic-status thread at once; they are guarded by one
+// internal mutex that is never held across a call into UCM, the database,
+// the conversation, a DTC or the flashing thread.
+#ifndef KIVLIBRARY_GLOBALLIBRARY_SESSIONDATA_H
+#define KIVLIBRARY_GLOBALLIBRARY_SESSIONDATA_H
+
+#include "KivLibrary/GlobalLibrary/SessionDataAccess.h"
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class KivConfiguration;
+class SignatureVerifierInterface;
+
+class SessionData : public SessionDataAccess {
+public:
+    static constexpr uint32_t kNoUcmSession = 0xFFFFFFFF;
+    static constexpr CurrentStatusType kProgrammingStateReady = 0;
+    static constexpr CurrentStatusType kProgrammingStateBusy = 1;
+
+    // Reads the public key named by the configuration; without it the object
+    // works, but no signature can be checked.
+    SessionData(std::shared_ptr<KivConfiguration> configuration, std::shared_ptr<PersistentDataStorage> database,
+                std::shared_ptr<SignatureVerifierInterface> signatureVerifier);
+    ~SessionData() override;
+    SessionData(const SessionData&) = delete;
+    SessionData& operator=(const SessionData&) = delete;
+
+    void GetFingerprint(std::vector<uint8_t>& date, std::vector<uint8_t>& testerSerial) override;
+    std::vector<LogicalBlockTransferEntry> GetDownloadedLogicalBlocks() override;
+    std::shared_ptr<LogicalBlockCacheData> GetUpdatedLogistics() override;
+    std::shared_ptr<LogicalBlockCacheData> GetInstalledLogistics() override;
+    uint32_t GetUcmSessionId() override;
+    void SetUcmSessionId(uint32_t sessionId) override;
+    void ResetTransferProgress() override;
+    void AddTransferredData(const std::vector<uint8_t>& data) override;
+    void StartBlockTransfer(uint32_t memorySize, const std::vector<uint8_t>& logicalBlockId, uint8_t format) override;
+    void AddDatablock(const std::vector<uint8_t>& size, const std::vector<uint8_t>& id,
+                      const std::vector<uint8_t>& data, int value) override;
+    void AddDatablockEntry(const DatablockEntry& entry) override;
+    void SetFlashingThread(std::shared_ptr<FlashingThread> flashingThread) override;
+    std::shared_ptr<FlashingThread> GetFlashingThread() override;
+    std::shared_ptr<FlashingThread>& FlashingThreadSlot() override;
+    void ResetFlashingThread() override;
+    uint32_t GetRemainingSize(bool logicalBlock) override;
+    void DiscardUnfinishedDatablocks() override;
+    std::vector<uint8_t> GetCurrentBlockId(bool logicalBlock) override;
+    DatablockEntry GetCurrentDatablock() override;
+    void GetCurrentDatablockChunk(uint32_t chunkSize, uint32_t chunkIndex, std::vector<uint8_t>& out) override;
+    bool EraseBlockEntry(bool logicalBlock, size_t index) override;
+    void FinishBlockTransfer(bool logicalBlock) override;
+    void SetDatablockInfo(const std::vector<uint8_t>& id, const std::vector<uint8_t>& info, int value) override;
+    void DecreaseRemainingSize(bool logicalBlock, uint32_t size) override;
+    std::vector<DatablockEntry> GetDatablocks() override;
+    LogicalBlockTransferEntry GetCurrentLogicalBlockEntry() override;
+    void SetSignatureResult(uint8_t result) override;
+    uint8_t GetSignatureResult() override;
+    bool ClearLogicalBlockEntries() override;
+    void ClearDatablocks() override;
+    void SetLastBlockSequenceCounter(uint32_t counter) override;
+    uint32_t GetLastBlockSequenceCounter() override;
+    void SetRequestDownloadFinished(bool finished) override;
+    bool IsRequestDownloadFinished() override;
+    bool IsFirstDataTransfered() override;
+    void SetFirstDataTransfered(bool transferred) override;
+    std::string LogIdToName(const std::vector<uint8_t>& id) override;
+    std::string GetLogCounter(const std::vector<uint8_t>& id) override;
+    std::vector<uint8_t> LogNameToId(const std::string& name) override;
+    void IncrementLogCounter(const std::vector<uint8_t>& id) override;
+    void SetFingerprint(const std::vector<uint8_t>& date, const std::vector<uint8_t>& testerSerial) override;
+    void SetFingerprintFlag(bool flag) override;
+    bool GetFingerprintFlag() override;
+    std::shared_ptr<RFS> GetRFS() override;
+    std::vector<uint16_t> GetActiveRoutines() override;
+    void AddActiveRoutine(uint16_t routineId) override;
+    void RemoveActiveRoutine(uint16_t routineId) override;
+    void SetMemoryFailureFlag(bool flag) override;
+    bool GetMemoryFailureFlag() override;
+    void SetDependencyCheckResult(bool result) override;
+    bool GetDependencyCheckResult() override;
+    bool IsSignatureValid(const std::vector<uint8_t>& signature) override;
+    std::shared_ptr<SWupdateStatus> GetSWupdateStatus() override;
+    SWupdateState GetSWupdateState() override;
+    void SetSWupdateStatus(std::shared_ptr<SWupdateStatus> status) override;
+    void ResetProgramming(const std::shared_ptr<UCM::UCMAdaptorInterface>& ucm,
+                          const std::shared_ptr<PersistentDataStorage>& database,
+                          const std::shared_ptr<KivDMConversation>& conversation,
+                          const std::shared_ptr<DTCService>& cleanupDtc) override;
+    void SetUcmCopyInProgress(bool inProgress) override;
+    bool IsUcmCopyInProgress() override;
+    bool CheckRollbackInProgress() override;
+    bool IsSWDownloadFinished() override;
+    bool IsStatusAllowingIVDCheck() override;
+    void SetProgrammingState(CurrentStatusType state) override;
+    CurrentStatusType GetProgrammingState() override;
+    std::string GetProgrammingStateText() override;
+    void FeedRfsToSignature() override;
+    std::string GetIvdRequestCluster() override;
+    void SetIvdRequestCluster(const std::string& cluster) override;
+    std::string GetIvdCancelCluster() override;
+    void SetIvdCancelCluster(const std::string& cluster) override;
+
+    // Copies the programming-attempt counters of the UPDATED logical blocks
+    // into the INSTALLED ones; nothing is written when a list cannot be read.
+    void UpdateProgrammingAttemptsCounter();
+
+    // Set by a TransferData that failed, cleared by every accepted
+    // RequestDownload; while set, TransferData is answered negatively.
+    std::atomic<bool> m_transferDataFailed{false};
+
+private:
+    void UpdateSwStatus(SWupdateState state, const std::string& caller);
+    // Replaces the UPDATED logical blocks and ECU information by the INSTALLED ones.
+    void RemoveUpdatedData();
+    bool ReadKeyFile(const std::string& path);
+    // The *Locked helpers expect m_mutex to be held.
+    void FeedBlockHeaderToSignatureLocked(uint32_t memorySize, const std::vector<uint8_t>& logicalBlockId);
+    void ResetTransferProgressLocked();
+    void DiscardUnfinishedDatablocksLocked();
+    DatablockEntry* CurrentDatablockLocked();
+    bool QueryStatus(const char* label, std::initializer_list<SWupdateState> states);
+
+    std::shared_ptr<KivConfiguration> m_configuration;
+    std::vector<uint8_t> m_fingerprintDate;
+    std::vector<uint8_t> m_fingerprintTesterSerial;
+    std::atomic<uint32_t> m_ucmSessionId{kNoUcmSession};
+    std::shared_ptr<FlashingThread> m_flashingThread;
+    std::vector<uint8_t> m_currentDatablockId;
+    std::vector<uint8_t> m_currentDatablockInfo;
+    int32_t m_currentDatablockValue = 0;
+    std::vector<DatablockEntry> m_datablockEntries;
+    bool m_requestDownloadFinished = true;
+    bool m_firstDataTransferred = false;
+    std::vector<LogicalBlockTransferEntry> m_logicalBlockEntries;
+    uint32_t m_lastBlockSequenceCounter = 0;
+    uint8_t m_signatureResult = 0;
+    std::shared_ptr<RFS> m_rfs;
+    std::vector<uint16_t> m_activeRoutines;
+    bool m_memoryFailureFlag = false;
+    bool m_dependencyCheckResult = false;
+    bool m_fingerprintFlag = false;
+    std::vector<uint8_t> m_publicKey;
+    std::shared_ptr<SignatureVerifierInterface> m_signatureVerifier;
+    std::map<std::string, std::vector<uint8_t>> m_logNames;
+    std::map<std::vector<uint8_t>, std::string> m_logCounters;
+    std::shared_ptr<SWupdateStatus> m_swUpdateStatus;
+    std::atomic<bool> m_ucmCopyInProgress{false};
+    std::string m_ivdRequestCluster;
+    std::string m_ivdCancelCluster;
+    std::atomic<CurrentStatusType> m_programmingState{2};
+    std::shared_ptr<LogicalBlockCacheData> m_installedLogistics;
+    std::shared_ptr<LogicalBlockCacheData> m_updatedLogistics;
+    std::shared_ptr<std::vector<SwClusterIntegrity>> m_pendingClusters;
+    bool m_mirrorUpdateFlag = false;
+    bool m_autonomousCheckFlag = false;
+    std::shared_ptr<PersistentDataStorage> m_database;
+
+    mutable std::mutex m_mutex;
+};
+
+#endif

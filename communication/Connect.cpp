@@ -1,0 +1,78 @@
+#include "communication/Connect.h"
+
+#include <time.h>
+#include <cerrno>
+#include <chrono>
+#include <exception>
+
+#include "KivLibrary/Logger/Logging.h"
+
+bool AttemptConnection(const std::string& name, const ConnectFindFunction& find, const ConnectCheckFunction& check) {
+    const std::string instance = find();
+    const bool ok = check();
+    if (ok) {
+        LogInfo() << name << "Connection attempt succeeded. Created proxy for service '" << instance << "'";
+    } else {
+        LogWarn() << name << "Connection attempt failed";
+    }
+    return ok;
+}
+
+namespace {
+
+// Sleeps the whole interval, continuing after an interrupting signal.
+void SleepSeconds(int32_t seconds) {
+    if (seconds <= 0) {
+        return;
+    }
+    timespec remaining{seconds, 0};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+void ConnectWithoutTimeout(const std::string& name, int32_t repetitionIntervalSeconds, const ConnectFindFunction& find,
+                           const ConnectCheckFunction& check) {
+    LogDebug() << name << "Try to connect without timeout, repetition interval is " << repetitionIntervalSeconds;
+    while (!AttemptConnection(name, find, check)) {
+        SleepSeconds(repetitionIntervalSeconds);
+    }
+}
+
+void ConnectWithTimeout(const std::string& name, int32_t repetitionIntervalSeconds, int32_t timeoutSeconds,
+                        const ConnectFindFunction& find, const ConnectCheckFunction& check) {
+    LogDebug() << name << "Try to connect with timeout of " << timeoutSeconds << " seconds, repetition interval is "
+               << repetitionIntervalSeconds;
+    const auto start = std::chrono::steady_clock::now();
+    while (!AttemptConnection(name, find, check)) {
+        const auto elapsed = static_cast<int64_t>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count());
+        if (elapsed > timeoutSeconds) {
+            LogError() << name << "Connection timeout. Aborting!";
+            throw std::exception();
+        }
+        LogDebug() << name << "Duration: " << elapsed << ", timeout " << timeoutSeconds;
+        SleepSeconds(repetitionIntervalSeconds);
+    }
+}
+
+void LogAsyncConnectStart(const std::string& name, const std::string& handleId) {
+    LogInfo() << name << "Async connect starts for handle '" << handleId << "'";
+}
+
+void LogAsyncConnectStop(const std::string& name, const std::string& handleId) {
+    LogInfo() << name << "Async connect stops for handle '" << handleId << "'";
+}
+
+void LogAsyncConnectSuccess(const std::string& name, const std::string& instanceId) {
+    LogInfo() << name << "Async connect success for instance id '" << instanceId << "'";
+}
+
+void LogSuccessOrFailure(bool success, const std::string& successText, const std::string& failureText) {
+    if (success) {
+        LogInfo() << successText;
+    } else {
+        LogError() << failureText;
+    }
+}
