@@ -1,0 +1,229 @@
+#include "KivLibrary/GlobalLibrary/FastShutDown.h"
+#include "KivLibrary/Persistency/CreatePersistentDataStorage.h"
+#include "KivLibrary/Persistency/DatabaseItems.h"
+
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
+#include "tests/KivLibrary/Persistency/LegacyDatabaseWriter.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using testsupport::DatabaseConfiguration;
+using testsupport::DbSnapshot;
+using testsupport::kDatabaseName;
+using testsupport::KeysOnMedium;
+using testsupport::LegacyBlockImage;
+using testsupport::LegacyDatabaseWriter;
+using testsupport::Level;
+using testsupport::TestBlock;
+namespace hook = ara::per::testhook;
+
+class CreatePersistentDataStorageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hook::Reset();
+        FastShutDown::Set(false);
+    }
+    void TearDown() override {
+        FastShutDown::Set(false);
+        hook::Reset();
+    }
+
+    std::shared_ptr<PersistentDataStorage> Open() {
+        return CreatePersistentDataStorage(DatabaseConfiguration(), CreateAraPersistency);
+    }
+
+    // Items written straight through the typed layers, without an open.
+    void Seed(const std::function<void(PersistentDataStorage&)>& write) {
+        auto db = BuildPersistentDataStorage(kDatabaseName, CreateAraPersistency);
+        write(*db);
+        ASSERT_TRUE(db->SyncToStorage());
+    }
+
+    static std::vector<std::string> MigratedKeys() {
+        return {"DatabaseFormat",   "SER_InstalledEcuInfo",   "SER_InstalledLogicalBlocks", "SER_SwUpdateState",
+                "SER_UcmSessionId", "SER_UpdateForPartition", "SER_UpdatedEcuInfo",         "SER_UpdatedLogicalBlocks"};
+    }
+
+    testsupport::Sandbox box_{true};
+    testsupport::LogCapture capture_;
+};
+
+TEST_F(CreatePersistentDataStorageTest, AnEmptyStorageIsStampedWithTheFormatOnly) {
+    auto db = Open();
+    ASSERT_TRUE(db);
+    DbSnapshot expected;
+    expected.hasFormat = true;
+    expected.format = "Serialization-Layout_1.0";
+    EXPECT_EQ(DbSnapshot::Of(*db), expected);
+    EXPECT_EQ(KeysOnMedium(), std::vector<std::string>{"DatabaseFormat"});
+}
+
+TEST_F(CreatePersistentDataStorageTest, AStampedDatabaseIsOpenedWithoutWrites) {
+    Seed([](PersistentDataStorage& db) {
+        db.WriteUcmSessionId(9);
+        db.WriteDatabaseFormatIdentifier("Serialization-Layout_1.0");
+    });
+    capture_.Clear();
+    auto db = Open();
+    ASSERT_TRUE(db);
+    EXPECT_FALSE(capture_.Contains("Writing key"));
+    uint32_t session = 0;
+    EXPECT_TRUE(db->ReadUcmSessionId(session));
+    EXPECT_EQ(session, 9U);
+}
+
+TEST_F(CreatePersistentDataStorageTest, AnUnstampedDatabaseGetsTheFormatAndKeepsItsItems) {
+    Seed([](PersistentDataStorage& db) {
+        db.WriteSWupdateState(SWupdateState::INSTALL_COMPLETE);
+        db.WriteInstalledLogicalBlocks({TestBlock(1), TestBlock(2)});
+    });
+    ASSERT_TRUE(Open());
+    // A fresh open of the medium sees the stamp: it was synced.
+    auto db = BuildPersistentDataStorage(kDatabaseName, CreateAraPersistency);
+    const DbSnapshot medium = DbSnapshot::Of(*db);
+    EXPECT_EQ(medium.format, "Serialization-Layout_1.0");
+    EXPECT_EQ(medium.state, SWupdateState::INSTALL_COMPLETE);
+    EXPECT_EQ(medium.installedBlocks, (LogicalBlocks{TestBlock(1), TestBlock(2)}));
+}
+
+TEST_F(CreatePersistentDataStorageTest, MigratesALegacyDatabaseWrittenInTheLegacyLayout) {
+    LegacyDatabaseWriter::Typical().Write(kDatabaseName);
+    auto db = Open();
+    ASSERT_TRUE(db);
+    const DbSnapshot s = DbSnapshot::Of(*db);
+    EXPECT_EQ(s.sessionId, 0x01020304U);
+    EXPECT_EQ(s.state, SWupdateState::INSTALL_COMPLETE);
+    EXPECT_EQ(s.partition, PartitionEnum::B);
+    EXPECT_EQ(s.installedEcuInfo, EcuInfo::ReprogrammableAndConsistent);
+    EXPECT_EQ(s.updatedEcuInfo, EcuInfo::ProgrammingNotConsistent);
+    EXPECT_EQ(s.format, "Serialization-Layout_1.0");
+    ASSERT_EQ(s.installedBlocks.size(), 2U);
+    ASSERT_EQ(s.updatedBlocks.size(), 1U);
+    const LogicalBlock& first = s.installedBlocks[0];
+    EXPECT_EQ(first.m_id, 0x11);
+    EXPECT_EQ(first.m_programmingAttempts, 0x0102);
+    EXPECT_EQ(first.m_lockValue, 0xA0B0);
+    EXPECT_EQ(first.m_fingerPrint.m_serial, (std::array<uint8_t, 6>{{1, 2, 3, 4, 5, 6}}));
+    EXPECT_EQ(first.m_fingerPrint.m_date, (std::array<uint8_t, 3>{{0x24, 0x05, 0x17}}));
+    EXPECT_EQ(first.m_fingerPrint.m_status, 0x01);
+    EXPECT_EQ(first.m_rfsMinVersion, (std::array<uint8_t, 4>{{'0', '1', '2', '3'}}));
+    EXPECT_EQ(first.m_IVD, LogicalBlock::IVD());
+    EXPECT_EQ(s.installedBlocks[1].m_id, 0xC8);
+    EXPECT_EQ(s.updatedBlocks[0], s.installedBlocks[1]);
+    EXPECT_EQ(KeysOnMedium(), MigratedKeys());
+}
+
+TEST_F(CreatePersistentDataStorageTest, AnyOneLegacyKeyMigratesTheDefaults) {
+    LegacyDatabaseWriter().Size("UpdatedEcuInfoSize", 102).Write(kDatabaseName);
+    auto db = Open();
+    ASSERT_TRUE(db);
+    DbSnapshot expected;
+    expected.hasSessionId = true;
+    expected.hasState = true;
+    expected.hasPartition = true;
+    expected.partition = PartitionEnum::UNKNOWN;
+    expected.hasUpdatedBlocks = true;
+    expected.hasInstalledBlocks = true;
+    expected.hasUpdatedEcuInfo = true;
+    expected.hasInstalledEcuInfo = true;
+    expected.hasFormat = true;
+    expected.format = "Serialization-Layout_1.0";
+    EXPECT_EQ(DbSnapshot::Of(*db), expected);
+    EXPECT_EQ(KeysOnMedium(), MigratedKeys());
+}
+
+TEST_F(CreatePersistentDataStorageTest, ALegacyDatabaseWithADuplicateBlockIsMigratedAndRepaired) {
+    LegacyBlockImage block;
+    block.id = 7;
+    LegacyDatabaseWriter::Typical().InstalledBlocks({block, block}).Write(kDatabaseName);
+    auto db = Open();
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(capture_.Contains(Level::kError, "Found duplicated block in database with ID 7"));
+    const DbSnapshot s = DbSnapshot::Of(*db);
+    EXPECT_FALSE(s.hasInstalledBlocks);
+    EXPECT_FALSE(s.hasUpdatedBlocks);
+    EXPECT_FALSE(s.hasInstalledEcuInfo);
+    EXPECT_FALSE(s.hasUpdatedEcuInfo);
+    EXPECT_EQ(s.sessionId, 0x01020304U);
+    EXPECT_EQ(s.state, SWupdateState::INSTALL_COMPLETE);
+    EXPECT_EQ(KeysOnMedium(), (std::vector<std::string>{"DatabaseFormat", "SER_SwUpdateState", "SER_UcmSessionId",
+                                                        "SER_UpdateForPartition"}));
+}
+
+TEST_F(CreatePersistentDataStorageTest, AnUndecodableItemIsRemovedAndTheRestOpens) {
+    Seed([](PersistentDataStorage& db) {
+        db.WriteUcmSessionId(12);
+        db.WriteDatabaseFormatIdentifier("Serialization-Layout_1.0");
+    });
+    {
+        auto raw = CreateAraPersistency(kDatabaseName);
+        // Strategy indicator bytes that disagree: unusable contents.
+        ASSERT_TRUE(raw->Set(DatabaseKeys::kSwUpdateState, std::vector<uint8_t>{0x05, 0x07, 0x01}));
+        ASSERT_TRUE(raw->Persist());
+    }
+    auto db = Open();
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(capture_.Contains(Level::kError, "SER_SwUpdateState"));
+    EXPECT_FALSE(db->HasSWupdateState());
+    uint32_t session = 0;
+    EXPECT_TRUE(db->ReadUcmSessionId(session));
+    EXPECT_EQ(session, 12U);
+    // The removal was synced.
+    EXPECT_EQ(KeysOnMedium(), (std::vector<std::string>{"DatabaseFormat", "SER_UcmSessionId"}));
+}
+
+TEST_F(CreatePersistentDataStorageTest, ADatabaseThatCannotBeLoadedIsNotOpenedAndKeepsItsItems) {
+    Seed([](PersistentDataStorage& db) { db.WriteUcmSessionId(12); });
+    // The medium delivers no value at all: a storage fault, not bad contents.
+    hook::InjectFailure(hook::Operation::kGetValue, 100000);
+    EXPECT_FALSE(Open());
+    hook::Reset();
+    EXPECT_EQ(KeysOnMedium(), std::vector<std::string>{"SER_UcmSessionId"});
+    EXPECT_TRUE(Open());
+}
+
+TEST_F(CreatePersistentDataStorageTest, HandsTheRawStorageOverToTheStack) {
+    std::shared_ptr<PermanentStorage> raw = CreateAraPersistency(kDatabaseName);
+    std::weak_ptr<PermanentStorage> watch = raw;
+    auto db = OpenPersistentDataStorage(DatabaseConfiguration(), raw);
+    ASSERT_TRUE(db);
+    EXPECT_FALSE(raw);
+    EXPECT_FALSE(watch.expired());
+    db.reset();
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(CreatePersistentDataStorageTest, FactoryFailuresPassToTheCaller) {
+    EXPECT_THROW(CreatePersistentDataStorage(DatabaseConfiguration(), StorageFactory()), std::bad_function_call);
+    hook::InjectFailure(hook::Operation::kOpen, 1);
+    EXPECT_THROW(Open(), std::exception);
+}
+
+TEST_F(CreatePersistentDataStorageTest, AReconnectKeepsTheFastShutdownGuard) {
+    auto db = Open();
+    ASSERT_TRUE(db);
+    ASSERT_TRUE(db->WriteSWupdateState(SWupdateState::INSTALL_COMPLETE));
+    ASSERT_TRUE(db->SyncToStorage());
+    FastShutDown::Set(true);
+    // The refused write reconnects; the new stack refuses as well.
+    EXPECT_FALSE(db->WriteSWupdateState(SWupdateState::INSTALL_COMPLETE_PREPARED4SD));
+    EXPECT_TRUE(capture_.Contains(Level::kWarn, "Reconnecting database 'velmora_db' due to flash corruption"));
+    capture_.Clear();
+    EXPECT_FALSE(db->SyncToStorage());
+    EXPECT_TRUE(capture_.Contains(Level::kWarn, "not executed due to FastShutDown"));
+    FastShutDown::Set(false);
+    ASSERT_TRUE(db->SyncToStorage());
+    auto reopened = Open();
+    ASSERT_TRUE(reopened);
+    SWupdateState state = SWupdateState::INVALID;
+    EXPECT_TRUE(reopened->ReadSWupdateState(state));
+    EXPECT_EQ(state, SWupdateState::INSTALL_COMPLETE_PREPARED4SD);
+}
+
+}  // namespace
