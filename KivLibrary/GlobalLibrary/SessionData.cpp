@@ -9,6 +9,7 @@
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
+#include "KivLibrary/Persistency/ProgrammingAttemptsCounters.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 #include "signature/SignatureVerifierInterface.h"
 
@@ -85,9 +86,15 @@ std::vector<LogicalBlockTransferEntry> SessionData::GetDownloadedLogicalBlocks()
     return m_logicalBlockEntries;
 }
 
-std::shared_ptr<LogicalBlockCacheData> SessionData::GetUpdatedLogistics() { return m_updatedLogistics; }
+std::shared_ptr<LogicalBlockCacheData> SessionData::GetUpdatedLogistics() {
+    std::lock_guard<std::mutex> lock(m_logisticsMutex);
+    return m_updatedLogistics;
+}
 
-std::shared_ptr<LogicalBlockCacheData> SessionData::GetInstalledLogistics() { return m_installedLogistics; }
+std::shared_ptr<LogicalBlockCacheData> SessionData::GetInstalledLogistics() {
+    std::lock_guard<std::mutex> lock(m_logisticsMutex);
+    return m_installedLogistics;
+}
 
 uint32_t SessionData::GetUcmSessionId() { return m_ucmSessionId.load(); }
 
@@ -672,36 +679,7 @@ void SessionData::ResetProgramming(const std::shared_ptr<UCM::UCMAdaptorInterfac
 
 void SessionData::UpdateProgrammingAttemptsCounter() {
     LogInfo() << "SessionData: UpdateProgrammingAttemptsCounter" << VLMR_FILE_LINE;
-    if (!m_database) {
-        LogError() << "SessionData: UpdateProgrammingAttemptsCounter: no database" << VLMR_FILE_LINE;
-        return;
-    }
-    // Writing back a list that could not be read would erase the stored block records.
-    LogicalBlocks updated;
-    if (!m_database->ReadUpdatedLogicalBlocks(updated)) {
-        LogError() << "SessionData: UpdateProgrammingAttemptsCounter: cannot read the updated logical blocks; "
-                      "installed logical blocks left unchanged"
-                   << VLMR_FILE_LINE;
-        return;
-    }
-    LogicalBlocks installed;
-    if (!m_database->ReadInstalledLogicalBlocks(installed)) {
-        LogError() << "SessionData: UpdateProgrammingAttemptsCounter: cannot read the installed logical blocks; "
-                      "installed logical blocks left unchanged"
-                   << VLMR_FILE_LINE;
-        return;
-    }
-    for (const LogicalBlock& block : updated) {
-        const auto match = std::find_if(installed.begin(), installed.end(),
-                                        [&block](const LogicalBlock& other) { return other.m_id == block.m_id; });
-        if (match != installed.end()) {
-            match->m_programmingAttempts = block.m_programmingAttempts;
-        }
-    }
-    if (!m_database->WriteInstalledLogicalBlocks(installed)) {
-        LogError() << "SessionData: UpdateProgrammingAttemptsCounter: cannot write the installed logical blocks"
-                   << VLMR_FILE_LINE;
-    }
+    (void)CopyProgrammingAttemptsCounters(m_database);
 }
 
 void SessionData::RemoveUpdatedData() {

@@ -6,13 +6,21 @@
 // worker and the diagnostic-status thread at once; they are guarded by one
 // internal mutex that is never held across a call into UCM, the database,
 // the conversation, a DTC or the flashing thread.
+//
+// The two logistics caches are published as snapshots: a re-read builds a new
+// cache object and swaps it in under the logistics mutex, so a reader keeps a
+// consistent object for as long as it holds the pointer. The integrity
+// bookkeeping updates the fields of the current records in place under the
+// same mutex; it never adds or removes records of a published cache.
 #ifndef KIVLIBRARY_GLOBALLIBRARY_SESSIONDATA_H
 #define KIVLIBRARY_GLOBALLIBRARY_SESSIONDATA_H
 
 #include "KivLibrary/GlobalLibrary/SessionDataAccess.h"
+#include "KivLibrary/Persistency/DatabaseTypes.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -115,9 +123,46 @@ public:
     // into the INSTALLED ones; nothing is written when a list cannot be read.
     void UpdateProgrammingAttemptsCounter();
 
+    // ---- logistics caches -------------------------------------------------
+    using CacheChange = std::function<void(LogicalBlockCacheData& cache)>;
+    // Runs change on a copy of the partition's cache (true: ACTIVE, false:
+    // MIRROR) and publishes the copy. change runs under the logistics mutex and
+    // must not call back into this object.
+    void ReplaceLogistics(bool active, const CacheChange& change);
+
+    // ---- cluster-integrity bookkeeping ------------------------------------
+    using ClusterPredicate = std::function<bool(const LogicalBlockCache& record)>;
+    // The predicate runs under the logistics mutex and must not call back into
+    // this object.
+    bool FindCluster(const ClusterPredicate& predicate, bool active);
+    bool FindCluster(const ClusterPredicate& predicate, bool active, uint32_t& total, uint32_t& count);
+    // Updates the first record named like the answer's cluster in list; a
+    // record whose IVD was already retrieved only with force. Takes no lock:
+    // to update a partition's own cache use FindClusterAndUpdateInPartition.
+    bool FindClusterAndUpdate(const SwClusterIntegrity& answer, const std::string& label,
+                              std::vector<LogicalBlockCache>& list, bool force);
+    bool FindClusterAndUpdateInPartition(const SwClusterIntegrity& answer, bool active, bool force);
+    void AddPendingCluster(const SwClusterIntegrity& answer);
+    void ClearPendingClusters();
+    // Applies the pending answers to the MIRROR cache, then copies the IVD of
+    // every record of cacheList into the persisted block with the same id.
+    void storePartitionIVDOnPersistentDb(LogicalBlocks& persisted, const std::vector<LogicalBlockCache>& cacheList);
+    // Brings the ACTIVE integrity results into the MIRROR cache, once until
+    // the mirror update flag is reset.
+    void UpdateMirrorIVDInfo();
+    void SetMirrorUpdateFlag(bool flag);
+    void SetAutonomousCheckFlag(bool flag);
+    void ResetMirrorUpdateFlag(bool flag) { SetMirrorUpdateFlag(flag); }
+    void ResetAutonomousCheckFlag(bool flag) { SetAutonomousCheckFlag(flag); }
+
     // Set by a TransferData that failed, cleared by every accepted
     // RequestDownload; while set, TransferData is answered negatively.
     std::atomic<bool> m_transferDataFailed{false};
+    // The autonomous check has completed; the runtime reads it after a reset
+    // of the programming to decide whether to restart the check.
+    std::atomic<bool> AutonomousCheckDone{false};
+    // The ACTIVE integrity results have been brought into the MIRROR cache.
+    std::atomic<bool> MirrorUpdateComplete{false};
 
 private:
     void UpdateSwStatus(SWupdateState state, const std::string& caller);
@@ -162,11 +207,15 @@ private:
     std::shared_ptr<LogicalBlockCacheData> m_installedLogistics;
     std::shared_ptr<LogicalBlockCacheData> m_updatedLogistics;
     std::shared_ptr<std::vector<SwClusterIntegrity>> m_pendingClusters;
-    bool m_mirrorUpdateFlag = false;
-    bool m_autonomousCheckFlag = false;
     std::shared_ptr<PersistentDataStorage> m_database;
 
     mutable std::mutex m_mutex;
+    // Guards the two cache pointers, the records of the current caches and the
+    // pending answers.
+    mutable std::mutex m_logisticsMutex;
 };
+
+// The integrity bookkeeping is a part of the session object.
+using IvdDatabase = SessionData;
 
 #endif
