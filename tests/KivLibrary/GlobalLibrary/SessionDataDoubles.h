@@ -5,13 +5,10 @@
 #define TESTS_KIVLIBRARY_GLOBALLIBRARY_SESSIONDATADOUBLES_H
 
 #include "KivLibrary/Functional/DTCService.h"
-#include "KivLibrary/Persistency/AraPersistency.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
-#include "KivLibrary/Persistency/OnChangeStorage.h"
-#include "KivLibrary/Persistency/PersistentDataStorageImpl.h"
-#include "KivLibrary/Persistency/SafePersistency.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 #include "signature/SignatureVerifierInterface.h"
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
 #include "tests/support/Sandbox.h"
 
 #include <cstdint>
@@ -117,24 +114,7 @@ private:
     Bytes stream;
 };
 
-// The database stack as the process builds it, over the platform's storage.
-struct DatabaseStack {
-    explicit DatabaseStack(const std::string& name)
-        : raw(CreateAraPersistency(name)),
-          database(std::make_shared<PersistentDataStorageImpl>(
-              std::make_shared<OnChangeStorage>(std::make_shared<SafePersistency>(
-                  SafePersistency::StrategyMap{{"SER_SwUpdateState", StorageStrategyType::SimpleStorageStrategy}},
-                  raw)))) {}
-
-    Bytes Raw(const std::string& key) const {
-        Bytes bytes;
-        raw->Get(key, bytes);
-        return bytes;
-    }
-
-    std::shared_ptr<PermanentStorage> raw;
-    std::shared_ptr<PersistentDataStorage> database;
-};
+using testsupport::DatabaseStack;
 
 // A configuration whose public key file exists in the sandbox, which also
 // gets the directory of the shared files.

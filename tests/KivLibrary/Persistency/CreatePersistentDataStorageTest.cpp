@@ -23,17 +23,8 @@ using testsupport::Level;
 using testsupport::TestBlock;
 namespace hook = ara::per::testhook;
 
-class CreatePersistentDataStorageTest : public ::testing::Test {
+class CreatePersistentDataStorageTest : public testsupport::StorageTest {
 protected:
-    void SetUp() override {
-        hook::Reset();
-        FastShutDown::Set(false);
-    }
-    void TearDown() override {
-        FastShutDown::Set(false);
-        hook::Reset();
-    }
-
     std::shared_ptr<PersistentDataStorage> Open() {
         return CreatePersistentDataStorage(DatabaseConfiguration(), CreateAraPersistency);
     }

@@ -4,11 +4,17 @@
 #ifndef TESTS_KIVLIBRARY_PERSISTENCY_DATABASESTACKSUPPORT_H
 #define TESTS_KIVLIBRARY_PERSISTENCY_DATABASESTACKSUPPORT_H
 
+#include "KivLibrary/GlobalLibrary/FastShutDown.h"
 #include "KivLibrary/Persistency/AraPersistency.h"
+#include "KivLibrary/Persistency/CreatePersistentDataStorage.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/ObjectLogger.h"
+#include "KivLibrary/Persistency/OnChangeStorage.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
+#include "KivLibrary/Persistency/PersistentDataStorageImpl.h"
 #include "platform/ara/per/key_value_storage.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +27,37 @@
 namespace testsupport {
 
 constexpr const char* kDatabaseName = "velmora_db";
+
+// The typed database as the process composes it below the fast-shutdown guard,
+// with a handle on the raw storage to look at the stored bytes.
+struct DatabaseStack {
+    explicit DatabaseStack(const std::string& name)
+        : raw(CreateAraPersistency(name)),
+          database(std::make_shared<PersistentDataStorageImpl>(
+              std::make_shared<OnChangeStorage>(CreateSafePersistency(raw)))) {}
+
+    std::vector<uint8_t> Raw(const std::string& key) const {
+        std::vector<uint8_t> bytes;
+        raw->Get(key, bytes);
+        return bytes;
+    }
+
+    std::shared_ptr<PermanentStorage> raw;
+    std::shared_ptr<PersistentDataStorage> database;
+};
+
+// Every case starts and ends with a healthy medium and no fast shutdown.
+class StorageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ara::per::testhook::Reset();
+        FastShutDown::Set(false);
+    }
+    void TearDown() override {
+        FastShutDown::Set(false);
+        ara::per::testhook::Reset();
+    }
+};
 
 inline std::shared_ptr<KivConfiguration> DatabaseConfiguration(const std::string& name = kDatabaseName) {
     auto configuration = std::make_shared<KivConfiguration>();

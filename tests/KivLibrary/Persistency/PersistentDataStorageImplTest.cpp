@@ -5,6 +5,7 @@
 #include "KivLibrary/Persistency/SafePersistency.h"
 #include "KivLibrary/Persistency/Serialization.h"
 
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 
@@ -16,23 +17,14 @@ using Bytes = std::vector<uint8_t>;
 using testsupport::Level;
 namespace hook = ara::per::testhook;
 
-// The database stack as the process builds it, over the platform stand-in.
-struct Stack {
-    explicit Stack(const std::string& name)
-        : raw(CreateAraPersistency(name)),
-          database(std::make_shared<PersistentDataStorageImpl>(
-              std::make_shared<OnChangeStorage>(std::make_shared<SafePersistency>(
-                  SafePersistency::StrategyMap{{"SER_SwUpdateState", StorageStrategyType::SimpleStorageStrategy}},
-                  raw)))) {}
-
+// Stored bytes must be there for the golden comparisons.
+struct Stack : testsupport::DatabaseStack {
+    using DatabaseStack::DatabaseStack;
     Bytes Raw(const std::string& key) const {
         Bytes bytes;
         EXPECT_TRUE(raw->Get(key, bytes)) << key;
         return bytes;
     }
-
-    std::shared_ptr<PermanentStorage> raw;
-    std::shared_ptr<PersistentDataStorage> database;
 };
 
 class PersistentDataStorageImplTest : public ::testing::Test {

@@ -13,17 +13,8 @@ namespace {
 using testsupport::Level;
 namespace hook = ara::per::testhook;
 
-class ShutdownGuardTest : public ::testing::Test {
+class ShutdownGuardTest : public testsupport::StorageTest {
 protected:
-    void SetUp() override {
-        hook::Reset();
-        FastShutDown::Set(false);
-    }
-    void TearDown() override {
-        FastShutDown::Set(false);
-        hook::Reset();
-    }
-
     // The guard as the process stacks it, over a fresh open of the medium.
     std::shared_ptr<PersistentDataStorage> Open() {
         return BuildPersistentDataStorage(testsupport::kDatabaseName, CreateAraPersistency);

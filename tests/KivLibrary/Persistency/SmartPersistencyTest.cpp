@@ -20,18 +20,9 @@ using testsupport::Level;
 using testsupport::TestBlock;
 namespace hook = ara::per::testhook;
 
-class SmartPersistencyTest : public ::testing::Test {
+class SmartPersistencyTest : public testsupport::StorageTest {
 protected:
     enum class FactoryMode { kOpen, kEmpty, kThrow };
-
-    void SetUp() override {
-        hook::Reset();
-        FastShutDown::Set(false);
-    }
-    void TearDown() override {
-        FastShutDown::Set(false);
-        hook::Reset();
-    }
 
     std::shared_ptr<SmartPersistency> Make() {
         return std::make_shared<SmartPersistency>(
