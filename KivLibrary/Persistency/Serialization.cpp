@@ -150,30 +150,12 @@ bool Deserializer::ReadLength(uint64_t& value) {
         return false;
     }
     switch (width) {
-        case 1: {
-            uint8_t length = 0;
-            if (!ReadBigEndian(length)) {
-                return false;
-            }
-            value = length;
-            return true;
-        }
-        case 2: {
-            uint16_t length = 0;
-            if (!ReadBigEndian(length)) {
-                return false;
-            }
-            value = length;
-            return true;
-        }
-        case 4: {
-            uint32_t length = 0;
-            if (!ReadBigEndian(length)) {
-                return false;
-            }
-            value = length;
-            return true;
-        }
+        case 1:
+            return ReadWidened<uint8_t>(value);
+        case 2:
+            return ReadWidened<uint16_t>(value);
+        case 4:
+            return ReadWidened<uint32_t>(value);
         default:
             return ReadBigEndian(value);
     }

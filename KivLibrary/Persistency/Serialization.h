@@ -83,6 +83,16 @@ public:
 private:
     template <typename T>
     bool ReadBigEndian(T& value);
+    // Reads a T and widens it; the target is untouched on failure.
+    template <typename T>
+    bool ReadWidened(uint64_t& value) {
+        T narrow = 0;
+        if (!ReadBigEndian(narrow)) {
+            return false;
+        }
+        value = narrow;
+        return true;
+    }
     bool Take(std::size_t size, const uint8_t*& bytes);
 
     const uint8_t* cursor_;
