@@ -23,10 +23,14 @@ bool EqualsIgnoringCase(const std::string& left, const std::string& right) {
 
 std::string toString(PartitionEnum partition) {
     switch (partition) {
-        case PartitionEnum::A: return "A";
-        case PartitionEnum::B: return "B";
-        case PartitionEnum::UNKNOWN: return "UNKNOWN";
-        case PartitionEnum::INVALID: return "INVALID";
+        case PartitionEnum::A:
+            return "A";
+        case PartitionEnum::B:
+            return "B";
+        case PartitionEnum::UNKNOWN:
+            return "UNKNOWN";
+        case PartitionEnum::INVALID:
+            return "INVALID";
     }
     return "Invalid PartitionEnum value=" + std::to_string(static_cast<unsigned>(partition));
 }
@@ -43,14 +47,17 @@ PartitionEnum PartitionFromString(const std::string& text) {
 
 PartitionEnum InvertPartition(PartitionEnum partition) {
     switch (partition) {
-        case PartitionEnum::A: return PartitionEnum::B;
-        case PartitionEnum::B: return PartitionEnum::A;
+        case PartitionEnum::A:
+            return PartitionEnum::B;
+        case PartitionEnum::B:
+            return PartitionEnum::A;
         case PartitionEnum::UNKNOWN:
-            LogError() << "InvertPartition" << ": Inverted partition=" << toString(partition) << VLMR_FILE_LINE;
+            LogError() << "InvertPartition"
+                       << ": Inverted partition=" << toString(partition) << VLMR_FILE_LINE;
             return PartitionEnum::UNKNOWN;
         default:
-            LogError() << "InvertPartition" << ": Can't invert [in] partition=" << toString(partition)
-                       << VLMR_FILE_LINE;
+            LogError() << "InvertPartition"
+                       << ": Can't invert [in] partition=" << toString(partition) << VLMR_FILE_LINE;
             return PartitionEnum::INVALID;
     }
 }

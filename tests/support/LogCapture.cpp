@@ -57,8 +57,7 @@ void CapturingLoggingBackend::Record(Level level, std::string text) {
     messages_.push_back({level, std::move(text)});
 }
 
-LogCapture::LogCapture()
-    : backend_(std::make_shared<CapturingLoggingBackend>()), previous_(GetLoggingBackend()) {
+LogCapture::LogCapture() : backend_(std::make_shared<CapturingLoggingBackend>()), previous_(GetLoggingBackend()) {
     SetLoggingBackend(backend_);
 }
 

@@ -23,13 +23,20 @@ Settings& GetSettings() {
 
 const char* LevelName(LogLevel level) {
     switch (level) {
-        case LogLevel::kFatal: return "FATAL";
-        case LogLevel::kError: return "ERROR";
-        case LogLevel::kWarn: return "WARN";
-        case LogLevel::kInfo: return "INFO";
-        case LogLevel::kDebug: return "DEBUG";
-        case LogLevel::kVerbose: return "VERBOSE";
-        case LogLevel::kOff: break;
+        case LogLevel::kFatal:
+            return "FATAL";
+        case LogLevel::kError:
+            return "ERROR";
+        case LogLevel::kWarn:
+            return "WARN";
+        case LogLevel::kInfo:
+            return "INFO";
+        case LogLevel::kDebug:
+            return "DEBUG";
+        case LogLevel::kVerbose:
+            return "VERBOSE";
+        case LogLevel::kOff:
+            break;
     }
     return "OFF";
 }
@@ -74,21 +81,24 @@ void LogStream::Flush() {
 }
 
 LogStream& LogStream::operator<<(bool value) {
-    if (enabled_) text_ += value ? "true" : "false";
+    if (enabled_)
+        text_ += value ? "true" : "false";
     return *this;
 }
 LogStream& LogStream::operator<<(uint8_t value) { return *this << static_cast<uint64_t>(value); }
 LogStream& LogStream::operator<<(uint16_t value) { return *this << static_cast<uint64_t>(value); }
 LogStream& LogStream::operator<<(uint32_t value) { return *this << static_cast<uint64_t>(value); }
 LogStream& LogStream::operator<<(uint64_t value) {
-    if (enabled_) text_ += std::to_string(value);
+    if (enabled_)
+        text_ += std::to_string(value);
     return *this;
 }
 LogStream& LogStream::operator<<(int8_t value) { return *this << static_cast<int64_t>(value); }
 LogStream& LogStream::operator<<(int16_t value) { return *this << static_cast<int64_t>(value); }
 LogStream& LogStream::operator<<(int32_t value) { return *this << static_cast<int64_t>(value); }
 LogStream& LogStream::operator<<(int64_t value) {
-    if (enabled_) text_ += std::to_string(value);
+    if (enabled_)
+        text_ += std::to_string(value);
     return *this;
 }
 LogStream& LogStream::operator<<(float value) { return *this << static_cast<double>(value); }
@@ -101,7 +111,8 @@ LogStream& LogStream::operator<<(double value) {
     return *this;
 }
 LogStream& LogStream::operator<<(const char* value) {
-    if (enabled_) text_ += value != nullptr ? value : "(null)";
+    if (enabled_)
+        text_ += value != nullptr ? value : "(null)";
     return *this;
 }
 
