@@ -53,20 +53,34 @@ void DumpTable(const std::string& tag, const std::string& name, const RFS::Versi
 
 }  // namespace
 
-void RFS::SetDowngradeTable(const VersionTable& table) { m_downgradeTable = table; }
+void RFS::SetDowngradeTable(const VersionTable& table) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_downgradeTable = table;
+}
 
-RFS::VersionTable RFS::GetDowngradeTable() const { return m_downgradeTable; }
+RFS::VersionTable RFS::GetDowngradeTable() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_downgradeTable;
+}
 
-std::vector<uint8_t> RFS::GetData() const { return m_data; }
+std::vector<uint8_t> RFS::GetData() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data;
+}
 
-void RFS::ClearData() { m_data.clear(); }
+void RFS::ClearData() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data.clear();
+}
 
 void RFS::WipeData() {
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::fill(m_data.begin(), m_data.end(), 0);
     m_data.clear();
 }
 
 void RFS::AppendData(const std::vector<uint8_t>& data) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_data.empty()) {
         m_data = data;
     } else {
@@ -76,6 +90,9 @@ void RFS::AppendData(const std::vector<uint8_t>& data) {
 
 bool RFS::ConvertToDpt(const LogicalBlocks& storedBlocks, uint8_t& resultCode,
                        const std::vector<uint32_t>& configuredBlockIds) {
+    // Held for the whole conversion: a reset clearing the record half-way
+    // would leave the validated offsets pointing past its end.
+    std::lock_guard<std::mutex> lock(m_mutex);
     LogInfo() << "Converting data to dpt " << VLMR_FILE_LINE;
     DumpRecord("MSG");
 
@@ -109,13 +126,23 @@ bool RFS::ConvertToDpt(const LogicalBlocks& storedBlocks, uint8_t& resultCode,
     return true;
 }
 
-void RFS::ClearDowngradeTable() { m_downgradeTable.clear(); }
+void RFS::ClearDowngradeTable() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_downgradeTable.clear();
+}
 
-bool RFS::IsTransferActive() const { return m_transferActive; }
+bool RFS::IsTransferActive() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_transferActive;
+}
 
-void RFS::SetTransferActive(bool active) { m_transferActive = active; }
+void RFS::SetTransferActive(bool active) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_transferActive = active;
+}
 
 void RFS::StartTransfer(uint32_t memorySize, const std::vector<uint8_t>& id, uint8_t format) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_transferEntry.memorySize = memorySize;
     m_transferEntry.remainingSize = memorySize;
     m_transferEntry.logicalBlockId = id;
@@ -123,13 +150,17 @@ void RFS::StartTransfer(uint32_t memorySize, const std::vector<uint8_t>& id, uin
 }
 
 void RFS::DecreaseRemainingSize(uint32_t size) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     // A wrapped counter would announce room for gigabytes of further record data.
     m_transferEntry.remainingSize -= std::min(size, m_transferEntry.remainingSize);
 }
 
 LogicalBlockTransferEntry& RFS::GetTransferInfo() { return m_transferEntry; }
 
-RFS::VersionTable RFS::GetF1abTable() const { return m_f1abTable; }
+RFS::VersionTable RFS::GetF1abTable() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_f1abTable;
+}
 
 RFS::HwIdList& RFS::GetVersionInfo() { return m_hwIds; }
 
@@ -139,10 +170,16 @@ bool RFS::ValidateHwVersion() {
         return true;
     }
     const HwId ownHwId = shared.ReadHwVersion(SharedMemoryInterface::kRcarHardwareIdPath);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return std::find(m_hwIds.begin(), m_hwIds.end(), ownHwId) != m_hwIds.end();
 }
 
 uint16_t RFS::GetHwIdCount(uint16_t bvta) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return HwIdCountLocked(bvta);
+}
+
+uint16_t RFS::HwIdCountLocked(uint16_t bvta) const {
     const size_t end = SizeWithHwIdCount(bvta);
     if (m_data.size() < end) {
         return 0;
@@ -192,7 +229,7 @@ bool RFS::ValidateRecord(uint16_t& bvta, uint16_t& hwIdCount) {
                    << static_cast<uint64_t>(size) << VLMR_FILE_LINE;
         return false;
     }
-    hwIdCount = GetHwIdCount(bvta);
+    hwIdCount = HwIdCountLocked(bvta);
     if (hwIdCount == 0) {
         LogError() << "Minimum HW-IDs in the HVT must be present, is : " << hwIdCount << VLMR_FILE_LINE;
         return false;
@@ -215,7 +252,7 @@ bool RFS::ConvertEntry(size_t offset, const LogicalBlocks& storedBlocks, uint8_t
     const uint32_t idValue = id;
 
     auto fail = [&](uint8_t code) {
-        ClearDowngradeTable();
+        m_downgradeTable.clear();
         resultCode = code;
         return false;
     };

@@ -2,6 +2,12 @@
 // (DPT): received as the data of the DPT logical block, validated and turned
 // into per-block version tables and the list of permitted hardware ids.
 // Every byte of the record comes from the tester and is treated as untrusted.
+//
+// The record is reached from the method threads (download handlers, routines)
+// and from the diagnostic-status thread (reset of an interrupted download) at
+// once, so every operation takes the object's own lock. The two reference
+// getters are read by their callers without it; their fields are written only
+// through StartTransfer/DecreaseRemainingSize and ConvertToDpt.
 #ifndef KIVLIBRARY_GLOBALLIBRARY_RFS_H
 #define KIVLIBRARY_GLOBALLIBRARY_RFS_H
 
@@ -12,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,12 +76,14 @@ public:
     virtual bool IsBvtaValid(uint16_t bvta);
 
 private:
+    // The helpers below expect m_mutex to be held.
     bool ValidateRecord(uint16_t& bvta, uint16_t& hwIdCount);
     bool ConvertEntry(size_t offset, const LogicalBlocks& storedBlocks, uint8_t& resultCode,
                       const std::vector<uint32_t>& configuredBlockIds);
     void DumpRecord(const std::string& tag) const;
     void DumpTables(const std::string& tag) const;
     uint16_t ReadUint16(size_t offset) const;
+    uint16_t HwIdCountLocked(uint16_t bvta) const;
 
     VersionTable m_downgradeTable;
     VersionTable m_f1abTable;
@@ -82,6 +91,7 @@ private:
     bool m_transferActive = false;
     LogicalBlockTransferEntry m_transferEntry;
     std::vector<uint8_t> m_data;
+    mutable std::mutex m_mutex;
 };
 
 #endif

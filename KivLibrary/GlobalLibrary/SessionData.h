@@ -119,6 +119,13 @@ public:
     std::string GetIvdCancelCluster() override;
     void SetIvdCancelCluster(const std::string& cluster) override;
 
+    // Names under which the download handlers and routines also reach these.
+    void SetDownloadActive(bool logicalBlock) { FinishBlockTransfer(logicalBlock); }
+    LogicalBlockTransferEntry GetLastLogicalBlockEntry() { return GetCurrentLogicalBlockEntry(); }
+    // The programming hash of the ACTIVE partition's cache, computed under the
+    // logistics lock so that no integrity update changes a record meanwhile.
+    bool CalculateLogicalBlockProgrammingHash(const std::shared_ptr<KivConfiguration>& configuration);
+
     // Copies the programming-attempt counters of the UPDATED logical blocks
     // into the INSTALLED ones; nothing is written when a list cannot be read.
     void UpdateProgrammingAttemptsCounter();

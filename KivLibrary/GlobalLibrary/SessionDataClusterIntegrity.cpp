@@ -45,6 +45,11 @@ void SessionData::ReplaceLogistics(bool active, const CacheChange& change) {
     slot = std::move(fresh);
 }
 
+bool SessionData::CalculateLogicalBlockProgrammingHash(const std::shared_ptr<KivConfiguration>& configuration) {
+    std::lock_guard<std::mutex> lock(m_logisticsMutex);
+    return m_installedLogistics && m_installedLogistics->CalculateLogicalBlockProgrammingHash(configuration);
+}
+
 // ---- cluster-integrity bookkeeping ----------------------------------------
 
 bool SessionData::FindCluster(const ClusterPredicate& predicate, bool active) {

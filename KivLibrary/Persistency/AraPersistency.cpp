@@ -33,7 +33,11 @@ std::vector<uint8_t> ConvertKvsTypeToBytes(KvsType& value) {
 
 template <typename S>
 bool AraPersistency<S>::IsEmpty() {
-    const bool empty = GetAllKeys().empty();
+    // A listing that failed says nothing about the content: answering "empty"
+    // would let the open stamp a fresh database over stored (legacy) state.
+    std::vector<std::string> keys;
+    const bool listed = TryExecute("GetAllKeys", [this, &keys]() { keys = m_storage.GetAllKeys(); });
+    const bool empty = listed && keys.empty();
     LogInfo() << "IsEmpty"
               << ": " << empty;
     return empty;

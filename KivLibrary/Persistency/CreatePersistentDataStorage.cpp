@@ -143,10 +143,33 @@ std::shared_ptr<SmartPersistency> MakeSmartStorage(const std::shared_ptr<Permane
     });
 }
 
+// The medium keeps the legacy keys until the migrated items are synced. A
+// storage reopened before that must drop them (in memory, committed by the same
+// sync as the rewritten cache), or the next start would migrate the stale
+// legacy values over newer state.
+std::shared_ptr<SmartPersistency> MakeMigratedSmartStorage(const std::shared_ptr<PermanentStorage>& storage,
+                                                           const std::string& name) {
+    return std::make_shared<SmartPersistency>(
+        BuildInnerLayers(storage), name, [](const std::string& database) -> std::shared_ptr<PersistentDataStorage> {
+            const std::shared_ptr<PermanentStorage> raw = CreateAraPersistency(database);
+            for (const char* key : kLegacyKeys) {
+                if (!raw->Remove(key)) {
+                    LogError() << std::string("Removing legacy key '") + key + "' failed" << VLMR_FILE_LINE;
+                    return nullptr;
+                }
+            }
+            return BuildInnerLayers(raw);
+        });
+}
+
 }  // namespace
 
 std::shared_ptr<PersistentDataStorage> CreatePersistentDataStorage(
     const std::shared_ptr<KivConfiguration>& configuration, const StorageFactory& storageFactory) {
+    if (!configuration) {
+        LogError() << "No configuration to open the database with" << VLMR_FILE_LINE;
+        return nullptr;
+    }
     std::shared_ptr<PermanentStorage> storage = storageFactory(configuration->port_name);
     return OpenPersistentDataStorage(configuration, storage);
 }
@@ -175,8 +198,14 @@ std::shared_ptr<PersistentDataStorage> OpenPersistentDataStorage(const std::shar
         // The legacy keys are removed in memory only: the writes that follow
         // and their single sync replace the legacy database on the medium at
         // once, so a power cut leaves either the legacy or the migrated one.
-        storage->Clear();
-        stack = MakeSmartStorage(storage, name);
+        if (!storage->Clear()) {
+            // Writing the migrated items next to the legacy keys would have
+            // every later start migrate the stale legacy values again.
+            LogError() << "Database '" + name + "' cannot be migrated: removing the legacy keys failed"
+                       << VLMR_FILE_LINE;
+            return nullptr;
+        }
+        stack = MakeMigratedSmartStorage(storage, name);
         WriteMigratedValues(*stack, values);
     }
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -301,6 +302,27 @@ TEST_F(ClusterIntegrityTest, AnExistingMirrorTakesTheActiveIntegrityResults) {
     EXPECT_EQ(mirror[2].IVD, Filled(0x88));
     EXPECT_TRUE(capture.Contains(Level::kInfo, "UpdateMirrorIVDInfo: mirror LBs already exists "));
     EXPECT_TRUE(capture.Contains(Level::kError, "UpdateMirrorIVDInfo: mirror LBs already exists, but ID=6is missing"));
+}
+
+// Integrity answers arrive on the binding's threads while a routine computes
+// the ACTIVE partition's programming hash.
+TEST_F(ClusterIntegrityTest, ProgrammingHashOfTheActiveCacheRacesWithAnswers) {
+    LogicalBlockCache record = Record(1, "c1");
+    record.IVD_IsValid = true;
+    SetCache(true, {record});
+    std::atomic<bool> done{false};
+    std::thread answers([&] {
+        while (!done.load()) {
+            session->FindClusterAndUpdateInPartition(Answer("c1", 7), true, true);
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_TRUE(session->CalculateLogicalBlockProgrammingHash(configuration));
+    }
+    done.store(true);
+    answers.join();
+    EXPECT_EQ(session->GetInstalledLogistics()->programmingHash.size(), 32U);
+    EXPECT_TRUE(session->GetUpdatedLogistics()->programmingHash.empty());
 }
 
 }  // namespace

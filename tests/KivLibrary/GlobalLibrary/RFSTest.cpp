@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -243,6 +245,30 @@ TEST_F(RFSTest, TransferBookkeeping) {
     EXPECT_EQ(rfs.GetDowngradeTable().size(), 1u);
     rfs.ClearDowngradeTable();
     EXPECT_TRUE(rfs.GetDowngradeTable().empty());
+}
+
+// A reset of an interrupted download (diagnostic-status thread) may clear the
+// record while a routine converts it (method thread).
+TEST_F(RFSTest, ConversionAndResetMayRunAtOnce) {
+    const Bytes record = SampleRecord();
+    std::atomic<bool> done{false};
+    std::thread reset([&] {
+        while (!done.load()) {
+            rfs.ClearData();
+            rfs.AppendData(record);
+            rfs.SetTransferActive(false);
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        uint8_t code = 0;
+        if (!rfs.ConvertToDpt({}, code, {5})) {
+            EXPECT_EQ(code, 0x80);
+        }
+        (void)rfs.GetDowngradeTable();
+        (void)rfs.GetData();
+    }
+    done.store(true);
+    reset.join();
 }
 
 // The hardware id of this ECU comes from the RT side's files.

@@ -194,6 +194,7 @@ TEST_F(CreatePersistentDataStorageTest, FactoryFailuresPassToTheCaller) {
     EXPECT_THROW(CreatePersistentDataStorage(DatabaseConfiguration(), StorageFactory()), std::bad_function_call);
     hook::InjectFailure(hook::Operation::kOpen, 1);
     EXPECT_THROW(Open(), std::exception);
+    EXPECT_FALSE(CreatePersistentDataStorage(nullptr, CreateAraPersistency));
 }
 
 TEST_F(CreatePersistentDataStorageTest, AReconnectKeepsTheFastShutdownGuard) {
@@ -215,6 +216,38 @@ TEST_F(CreatePersistentDataStorageTest, AReconnectKeepsTheFastShutdownGuard) {
     SWupdateState state = SWupdateState::INVALID;
     EXPECT_TRUE(reopened->ReadSWupdateState(state));
     EXPECT_EQ(state, SWupdateState::INSTALL_COMPLETE_PREPARED4SD);
+}
+
+TEST_F(CreatePersistentDataStorageTest, AStoreFailureDuringTheMigrationLeavesNoLegacyKeyBehind) {
+    LegacyDatabaseWriter::Typical().Write(kDatabaseName);
+    // The first migrated item is refused: the stack reconnects to the medium,
+    // which still holds the legacy keys.
+    hook::InjectFailure(hook::Operation::kSetValue, 1);
+    auto db = Open();
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(capture_.Contains(Level::kWarn, "Reconnecting database 'velmora_db' due to flash corruption"));
+    EXPECT_EQ(KeysOnMedium(), MigratedKeys());
+
+    // A later start must not migrate the stale legacy values over newer state.
+    ASSERT_TRUE(db->WriteSWupdateState(SWupdateState::TRANSFER_IN_PROGRESS));
+    ASSERT_TRUE(db->SyncToStorage());
+    db.reset();
+    auto reopened = Open();
+    ASSERT_TRUE(reopened);
+    SWupdateState state = SWupdateState::INVALID;
+    EXPECT_TRUE(reopened->ReadSWupdateState(state));
+    EXPECT_EQ(state, SWupdateState::TRANSFER_IN_PROGRESS);
+}
+
+TEST_F(CreatePersistentDataStorageTest, AMigrationWhoseLegacyKeysCannotBeRemovedIsNotOpened) {
+    LegacyDatabaseWriter::Typical().Write(kDatabaseName);
+    const std::vector<std::string> legacy = KeysOnMedium();
+    hook::InjectFailure(hook::Operation::kRemoveAllKeys, 1);
+    EXPECT_FALSE(Open());
+    EXPECT_EQ(KeysOnMedium(), legacy);
+    // The retry migrates.
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(KeysOnMedium(), MigratedKeys());
 }
 
 }  // namespace

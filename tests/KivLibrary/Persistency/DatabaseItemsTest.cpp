@@ -139,6 +139,33 @@ TEST(DatabaseItemsTest, MarkersOtherThanOneAreSkippedAsTheLayoutSays) {
     EXPECT_EQ(blocks, LogicalBlocks{SampleBlock()});
 }
 
+// Another writer may put any width byte in front of a marker, count or
+// length: 1, 2 and 4 are that width, every other byte means eight.
+TEST(DatabaseItemsTest, WiderFieldsOfAnotherWriterReadTheSame) {
+    const Bytes wideBlock = Concat({{0x02, 0x00, 0x01, 0x21, 0x01, 0x02, 0xA0, 0xB0},                 // marker, id, ...
+                                    {0x04, 0x00, 0x00, 0x00, 0x01},                                   // fingerprint
+                                    {0x00, 0, 0, 0, 0, 0, 0, 0, 0x06, 'S', 'E', 'R', 'I', 'A', 'L'},  // serial
+                                    {0x02, 0x00, 0x03, 0x24, 0x05, 0x17, 0x03},                       // date, status
+                                    {0x08, 0, 0, 0, 0, 0, 0, 0, 0x04, '0', '1', '0', '2'},            // RFS version
+                                    {0x03, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x02},  // IVD marker, state
+                                    {0x04, 0x00, 0x00, 0x00, 0x20}});         // data length
+    const Bytes sample = SampleBlockBytes();
+    const Bytes value = Concat({{0x02, 0x00, 0x01, 0x08, 0, 0, 0, 0, 0, 0, 0, 0x02},  // list marker, count
+                                wideBlock,
+                                Bytes(sample.end() - 32, sample.end()),
+                                sample});
+    LogicalBlocks blocks;
+    ASSERT_TRUE(DecodeLogicalBlocks(value, blocks));
+    EXPECT_EQ(blocks, (LogicalBlocks{SampleBlock(), SampleBlock()}));
+
+    EcuInfo info = EcuInfo::ReprogrammableAndConsistent;
+    ASSERT_TRUE(DecodeEcuInfo(Bytes{0x04, 0x00, 0x00, 0x00, 0x01, 0x44}, info));
+    EXPECT_EQ(info, EcuInfo::ProgrammingNotConsistent);
+    std::string format;
+    ASSERT_TRUE(DecodeDatabaseFormat(Bytes{0x02, 0x00, 0x02, 'o', 'k'}, format));
+    EXPECT_EQ(format, "ok");
+}
+
 TEST(DatabaseItemsTest, TruncatedValuesReadAsFalseAndLeaveTheTarget) {
     uint32_t session = 5;
     SWupdateState state = SWupdateState::IDLE;
