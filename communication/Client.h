@@ -27,9 +27,9 @@ public:
     explicit Client(std::string instance, std::string kind = "Client")
         : BasicEndpoint(std::move(instance), std::move(kind)) {}
 
-    // A derived client must stop the search (StopAsyncConnect or Shutdown) in
+    // A derived client must stop the search (StopSearch or Shutdown) in
     // its own destructor: the search handler calls its steps.
-    ~Client() override { StopAsyncConnect(); }
+    ~Client() override { StopSearch(); }
 
     std::string GetServiceName() const override { return Proxy::kServiceName; }
     std::string GetVersion() const override { return "1"; }
@@ -37,13 +37,13 @@ public:
     // Blocks until the service is found, trying every `seconds` seconds.
     void ConnectSyncronously(int32_t seconds) {
         ConnectWithoutTimeout(
-            GetDescription(), seconds, [this] { return FindAndCreateProxy(); }, [this] { return IsConnected(); });
+            GetDescription(), seconds, [this] { return FindOnce(); }, [this] { return IsConnected(); });
     }
 
     // Starts an asynchronous search; whenever the service (re)appears the
     // handler creates a proxy for it and initializes and starts this client.
     void ConnectAsynchronously() {
-        StopAsyncConnect();
+        StopSearch();
         const uint64_t generation = ++m_searchGeneration;
         const std::string instance = GetInstance();
         const zov::com::FindServiceHandle handle = Proxy::StartFindService(
@@ -58,7 +58,7 @@ public:
 
     // Ends a running search; a handler call in progress is waited for, one
     // still waiting for the lifecycle gate gives up.
-    void StopAsyncConnect() {
+    void StopSearch() {
         std::shared_ptr<zov::com::FindServiceHandle> handle;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -88,7 +88,7 @@ protected:
     void Create() override { ConnectSyncronously(1); }
 
     void Delete() override {
-        StopAsyncConnect();
+        StopSearch();
         SetProxy(nullptr);
     }
 
@@ -112,7 +112,6 @@ protected:
     void AddHandler(std::shared_ptr<Handler> handler) { m_handlers.push_back(std::move(handler)); }
     std::size_t HandlerCount() const { return m_handlers.size(); }
 
-private:
     // Replaces the proxy; the old one is released outside the mutex, since
     // its destruction waits for receive handlers that may read the proxy.
     void SetProxy(std::shared_ptr<Proxy> proxy) {
@@ -124,7 +123,9 @@ private:
         }
     }
 
-    std::string FindAndCreateProxy() {
+    // One synchronous look-up: creates the proxy for the first instance found
+    // and answers its instance id, or "" when none is offered.
+    std::string FindOnce() {
         auto handles = Proxy::FindService(GetInstance());
         if (handles.empty()) {
             return std::string();
@@ -133,6 +134,7 @@ private:
         return handles.front().GetInstanceId();
     }
 
+private:
     void OnServiceFound(uint64_t generation, zov::com::ServiceHandleContainer<HandleType> handles) {
         if (handles.empty()) {
             return;

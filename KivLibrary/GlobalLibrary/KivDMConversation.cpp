@@ -108,9 +108,13 @@ bool KivDMConversation::checkSecurityLevel(int32_t requiredLevel) {
 }
 
 void KivDMConversation::cancel() {
+    // Declared before the lock so that it is released after it: when a new
+    // registration replaced this proxy meanwhile, this is its last reference,
+    // and its destruction waits for its other handler, which needs m_mutex.
+    std::shared_ptr<Proxy> proxy;
     std::lock_guard<std::mutex> lock(m_mutex);
     LogInfo() << "KivDMConversation::cancel" << VLMR_FILE_LINE;
-    auto proxy = GetProxy();
+    proxy = GetProxy();
     if (!IsValid(proxy)) {
         LogError() << "KivDMConversation::cancel: proxy invalid!" << VLMR_FILE_LINE;
         return;
@@ -149,11 +153,14 @@ void KivDMConversation::OnStatusUpdate() {
 
     const bool ended = wasActive && !active;
     if (ended) {
-        m_registered.store(false);
+        // Withdrawn while still registered: once the flag is clear, a request
+        // may register the next conversation with a new proxy, whose
+        // subscriptions must stay.
         if (auto proxy = GetProxy()) {
             proxy->Status.Unsubscribe();
             proxy->Identifier.Unsubscribe();
         }
+        m_registered.store(false);
         LogInfo() << "unregister diagnosticconversation with DM" << VLMR_FILE_LINE;
     }
     m_previousSession = state.diagnosticSession;
@@ -169,9 +176,11 @@ void KivDMConversation::OnStatusUpdate() {
 }
 
 void KivDMConversation::status_changed() {
+    // Released after the lock, as in cancel.
+    std::shared_ptr<Proxy> proxy;
     std::lock_guard<std::mutex> lock(m_mutex);
     LogInfo() << "KivDMConversation::status_changed" << VLMR_FILE_LINE;
-    auto proxy = GetProxy();
+    proxy = GetProxy();
     if (!IsValid(proxy)) {
         LogError() << "KivDMConversation::status_changed: proxy invalid!" << VLMR_FILE_LINE;
         return;
@@ -199,9 +208,11 @@ void KivDMConversation::status_changed() {
 }
 
 void KivDMConversation::identifier_changed() {
+    // Released after the lock, as in cancel.
+    std::shared_ptr<Proxy> proxy;
     std::lock_guard<std::mutex> lock(m_mutex);
     LogInfo() << "KivDMConversation::identifier_changed" << VLMR_FILE_LINE;
-    auto proxy = GetProxy();
+    proxy = GetProxy();
     if (!IsValid(proxy)) {
         LogError() << "KivDMConversation::identifier_changed: proxy invalid!" << VLMR_FILE_LINE;
         return;

@@ -118,6 +118,19 @@ protected:
     }
 };
 
+// A client that connects with one look-up and never waits for the service.
+class OneAttemptClient : public Client<BaseProxy> {
+public:
+    OneAttemptClient() : Client<BaseProxy>(kInstance) {}
+    ~OneAttemptClient() override { Shutdown(); }
+
+protected:
+    void Create() override {
+        AttemptConnection(
+            GetDescription(), [this] { return FindOnce(); }, [this] { return IsConnected(); });
+    }
+};
+
 class ClientTest : public ::testing::Test {
 protected:
     ClientTest() { g_tracker = &tracker; }
@@ -253,6 +266,21 @@ TEST_F(ClientTest, ShutdownOfAClientThatNeverFoundItsServiceSucceeds) {
     client.ConnectAsynchronously();
     EXPECT_TRUE(client.Shutdown());
     EXPECT_TRUE(capture.Contains(Level::kInfo, "Async connect stops for handle '"));
+}
+
+TEST_F(ClientTest, OneLookUpConnectsOnlyWhenTheServiceIsOffered) {
+    {
+        OneAttemptClient client;
+        EXPECT_TRUE(client.Launch());
+        EXPECT_FALSE(client.IsConnected());
+        EXPECT_TRUE(capture.Contains(Level::kWarn, "Connection attempt failed"));
+    }
+    auto skeleton = Offer();
+    OneAttemptClient client;
+    EXPECT_TRUE(client.Launch());
+    EXPECT_TRUE(client.IsConnected());
+    EXPECT_TRUE(client.Shutdown());
+    EXPECT_FALSE(client.IsConnected());
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +32,57 @@ public:
     }
     std::atomic<int> notifications{0};
 };
+
+// Holds the status handler that ends the conversation inside its run: once
+// before and once after the registration is dropped.
+class GatedConversation : public CountingConversation {
+public:
+    void OnStatusUpdate() override {
+        const bool gated = GetConversationState().diagnosticSecurityLevel == "end" && !used.exchange(true);
+        if (gated) {
+            Pass(beforeReached, beforeRelease);
+        }
+        CountingConversation::OnStatusUpdate();
+        if (gated) {
+            Pass(afterReached, afterRelease);
+        }
+    }
+
+    std::atomic<bool> used{false};
+    std::promise<void> beforeReached, beforeRelease, afterReached, afterRelease;
+
+private:
+    static void Pass(std::promise<void>& reached, std::promise<void>& release) {
+        reached.set_value();
+        release.get_future().wait();
+    }
+};
+
+// Holds the status handler that ends the conversation when it looks up the
+// proxy to withdraw the subscriptions.
+class ProxyGatedConversation : public KivDMConversation {
+public:
+    void OnStatusUpdate() override {
+        const bool ending = GetConversationState().activityStatus != 0 && !used.exchange(true);
+        inEndingUpdate = ending;
+        KivDMConversation::OnStatusUpdate();
+        inEndingUpdate = false;
+    }
+
+    std::shared_ptr<Proxy> GetProxy() const override {
+        if (inEndingUpdate) {
+            inEndingUpdate = false;
+            reached.set_value();
+            release.get_future().wait();
+        }
+        return KivDMConversation::GetProxy();
+    }
+
+    std::atomic<bool> used{false};
+    mutable std::promise<void> reached, release;
+    static thread_local bool inEndingUpdate;
+};
+thread_local bool ProxyGatedConversation::inEndingUpdate = false;
 
 zov::dm::types::MetaInfoType Meta(const std::string& protocolId) { return {{"ProtocolId", protocolId}}; }
 
@@ -123,7 +177,10 @@ TEST_F(KivDMConversationTest, OnlyLeavingTheProgrammingSessionNotifies) {
 TEST_F(KivDMConversationTest, InactiveFirstStatusKeepsTheRegistration) {
     Offer("4711", StatusType{1, "1", "0"});
     conversation->registerConversation(Meta("4711"));
-    EXPECT_TRUE(capture.Contains("activityStatus(false,false) diagnosticSession(-,1) diagnosticSecurityLevel(-,0) "));
+    // The identifier handler may report first, before the status was read.
+    EXPECT_TRUE(capture.Contains("activityStatus(false,false) diagnosticSession(-,"));
+    EXPECT_TRUE(capture.Contains("activityStatus(false,false) diagnosticSession(") &&
+                capture.Contains(",1) diagnosticSecurityLevel("));
     EXPECT_FALSE(capture.Contains("unregister diagnosticconversation with DM"));
     EXPECT_EQ(conversation->notifications.load(), 0);
     conversation->registerConversation(Meta("4711"));
@@ -238,6 +295,103 @@ TEST_F(KivDMConversationTest, DiagnosticStatusThreadCancelsAfterTheProgrammingSe
     diagnosticStatus.join();
     EXPECT_EQ(skeleton->cancelCalls.load(), 1);
     EXPECT_TRUE(capture.WaitFor("unregister diagnosticconversation with DM", std::chrono::seconds(10)));
+}
+
+// A handler that ends the conversation may hold the last reference to the
+// replaced proxy; that proxy goes only after the handler has let go of the
+// conversation's mutex, since its destruction waits for the proxy's other
+// handler, which waits for that mutex.
+TEST(KivDMConversationRace, ProxyReplacedDuringAStatusHandlerIsReleasedOutsideTheMutex) {
+    testsupport::LogCapture capture;
+    auto skeleton = std::make_unique<ConversationSkeleton>("4711", StatusType{0, "2", "a"});
+    skeleton->OfferService();
+    auto conversation = std::make_shared<GatedConversation>();
+    conversation->registerConversation(Meta("4711"));
+    ASSERT_TRUE(capture.WaitFor(",a) [", std::chrono::seconds(10)));
+
+    skeleton->Status.Update(StatusType{1, "1", "end"});
+    ASSERT_EQ(conversation->beforeReached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    // The identifier handler of the same proxy now waits for the mutex.
+    skeleton->Identifier.Update(zov::dm::types::DiagnosticConversationIdentifierType{0x0E80, 0x1234, 2});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    conversation->beforeRelease.set_value();
+    ASSERT_EQ(conversation->afterReached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+    // The next request registers while the handler still runs: the old proxy
+    // is then referenced by that handler only.
+    std::promise<void> registered;
+    std::thread request([&] {
+        conversation->registerConversation(Meta("4711"));
+        registered.set_value();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (capture.Count("Proxy created for instance ID [4711]") < 2u) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    conversation->afterRelease.set_value();
+
+    if (registered.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        std::fprintf(stderr, "conversation handlers deadlocked\n");
+        std::abort();
+    }
+    request.join();
+    EXPECT_EQ(conversation->GetConversationState().activityStatus, 1);
+
+    if (auto proxy = conversation->GetProxy()) {
+        proxy->Status.UnsetReceiveHandler();
+        proxy->Identifier.UnsetReceiveHandler();
+    }
+    conversation.reset();
+    skeleton.reset();
+    zov::com::testing::ResetRegistry();
+}
+
+// A request that registers the next conversation while the ended one is
+// still being withdrawn keeps its own subscriptions.
+TEST(KivDMConversationRace, RegistrationBesideAnEndingConversationKeepsItsSubscriptions) {
+    testsupport::LogCapture capture;
+    auto skeleton = std::make_unique<ConversationSkeleton>("4711", StatusType{0, "2", "a"});
+    skeleton->OfferService();
+    auto conversation = std::make_shared<ProxyGatedConversation>();
+    conversation->registerConversation(Meta("4711"));
+    ASSERT_TRUE(capture.WaitFor(",a) [", std::chrono::seconds(10)));
+
+    const void* const ending = conversation->GetProxy().get();
+    skeleton->Status.Update(StatusType{1, "1", "b"});
+    ASSERT_EQ(conversation->reached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    std::atomic<bool> done{false};
+    std::thread request([&] {
+        conversation->registerConversation(Meta("4711"));
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto subscribedAnew = [&] {
+        const auto proxy = conversation->GetProxy();
+        return proxy.get() != ending && proxy->Status.IsSubscribed() && proxy->Identifier.IsSubscribed();
+    };
+    while (!done.load() && !subscribedAnew()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    conversation->release.set_value();
+    request.join();
+    ASSERT_TRUE(capture.WaitFor("unregister diagnosticconversation with DM", std::chrono::seconds(10)));
+    conversation->registerConversation(Meta("4711"));  // registers now unless the request above did
+
+    // Two changes: a handler that was already under way may pick up one.
+    for (const char* level : {"c", "d"}) {
+        skeleton->Status.Update(StatusType{0, "2", level});
+        EXPECT_TRUE(capture.WaitFor(std::string(",") + level + ") [", std::chrono::seconds(10))) << level;
+    }
+
+    if (auto proxy = conversation->GetProxy()) {
+        proxy->Status.UnsetReceiveHandler();
+        proxy->Identifier.UnsetReceiveHandler();
+    }
+    conversation.reset();
+    skeleton.reset();
+    zov::com::testing::ResetRegistry();
 }
 
 }  // namespace
