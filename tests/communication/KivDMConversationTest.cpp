@@ -63,7 +63,10 @@ private:
 class ProxyGatedConversation : public KivDMConversation {
 public:
     void OnStatusUpdate() override {
-        const bool ending = GetConversationState().activityStatus != 0 && !used.exchange(true);
+        // Armed by the test: before the first status answer the stored state
+        // reads inactive, and an early identifier notification must not take
+        // the gate.
+        const bool ending = armed.load() && GetConversationState().activityStatus != 0 && !used.exchange(true);
         inEndingUpdate = ending;
         KivDMConversation::OnStatusUpdate();
         inEndingUpdate = false;
@@ -78,6 +81,7 @@ public:
         return KivDMConversation::GetProxy();
     }
 
+    std::atomic<bool> armed{false};
     std::atomic<bool> used{false};
     mutable std::promise<void> reached, release;
     static thread_local bool inEndingUpdate;
@@ -358,6 +362,7 @@ TEST(KivDMConversationRace, RegistrationBesideAnEndingConversationKeepsItsSubscr
     ASSERT_TRUE(capture.WaitFor(",a) [", std::chrono::seconds(10)));
 
     const void* const ending = conversation->GetProxy().get();
+    conversation->armed = true;
     skeleton->Status.Update(StatusType{1, "1", "b"});
     ASSERT_EQ(conversation->reached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     std::atomic<bool> done{false};
