@@ -46,6 +46,39 @@ struct Unit {};
 template <typename T>
 using Stored = std::conditional_t<std::is_void<T>::value, Unit, T>;
 
+// Set by a bounded thread pool on its threads: a thread of it that waits for a
+// future lets the pool start another one meanwhile, so that the answer it
+// waits for (delivered by the same pool) cannot starve.
+class WaitHook {
+public:
+    virtual void BeginWait() noexcept = 0;
+    virtual void EndWait() noexcept = 0;
+
+protected:
+    ~WaitHook() = default;
+};
+
+inline thread_local WaitHook* tls_waitHook = nullptr;
+
+class BlockingWait {
+public:
+    BlockingWait() : m_hook(tls_waitHook) {
+        if (m_hook != nullptr) {
+            m_hook->BeginWait();
+        }
+    }
+    ~BlockingWait() {
+        if (m_hook != nullptr) {
+            m_hook->EndWait();
+        }
+    }
+    BlockingWait(const BlockingWait&) = delete;
+    BlockingWait& operator=(const BlockingWait&) = delete;
+
+private:
+    WaitHook* const m_hook;
+};
+
 template <typename T>
 class SharedState {
 public:
@@ -77,20 +110,28 @@ public:
     }
 
     void Wait() const {
+        if (IsReady()) {
+            return;
+        }
+        BlockingWait blocking;
         std::unique_lock<std::mutex> lock(m_mutex);
         m_cv.wait(lock, [this] { return m_ready; });
     }
 
     template <typename Clock, typename Duration>
     bool WaitUntil(const std::chrono::time_point<Clock, Duration>& deadline) const {
+        if (IsReady()) {
+            return true;
+        }
+        BlockingWait blocking;
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_until(lock, deadline, [this] { return m_ready; });
     }
 
     // Waits, then hands the value out (or rethrows the stored exception).
     Stored<T> Take() {
+        Wait();
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_ready; });
         if (m_error) {
             // Handed over, not shared: the exception object then belongs to
             // the thread that handles it.

@@ -14,6 +14,9 @@ namespace {
 constexpr std::size_t kConcurrentMethodThreads = 8;
 // Answers, continuations and find-service handlers of the whole process.
 constexpr std::size_t kBindingThreads = 16;
+// Handlers and continuations may wait for answers that only this pool
+// delivers; while they wait, this many more threads may run.
+constexpr std::size_t kBindingThreadsWhileWaiting = 48;
 
 std::size_t MethodThreadCount(ara::com::MethodCallProcessingMode mode) {
     switch (mode) {
@@ -31,7 +34,7 @@ std::size_t MethodThreadCount(ara::com::MethodCallProcessingMode mode) {
 
 ThreadPool& BindingPool() {
     // Never destroyed: binding threads may still run while statics are torn down.
-    static ThreadPool* pool = new ThreadPool("com-binding", kBindingThreads, false);
+    static ThreadPool* pool = new ThreadPool("com-binding", kBindingThreads, false, kBindingThreadsWhileWaiting);
     return *pool;
 }
 

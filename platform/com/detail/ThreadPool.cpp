@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/com/Future.h"
 #include "platform/com/detail/Core.h"
 
 namespace zov {
@@ -11,12 +12,16 @@ namespace detail {
 
 enum class PoolMode : uint8_t { kPaused, kRunning, kStopped };
 
-struct ThreadPool::State {
-    State(std::string n, std::size_t m, bool paused)
-        : name(std::move(n)), maxThreads(m == 0 ? 1 : m), mode(paused ? PoolMode::kPaused : PoolMode::kRunning) {}
+struct ThreadPool::State : jux::com::detail::WaitHook, std::enable_shared_from_this<ThreadPool::State> {
+    State(std::string n, std::size_t m, bool paused, std::size_t extra)
+        : name(std::move(n)),
+          maxThreads(m == 0 ? 1 : m),
+          hardMax(maxThreads + extra),
+          mode(paused ? PoolMode::kPaused : PoolMode::kRunning) {}
 
     const std::string name;
     const std::size_t maxThreads;
+    const std::size_t hardMax;
     std::mutex mutex;
     std::condition_variable work;
     std::condition_variable idle;
@@ -25,14 +30,31 @@ struct ThreadPool::State {
     bool draining = false;
     std::size_t threads = 0;  // started and not yet ended
     std::size_t busy = 0;     // running a task
+    std::size_t blocked = 0;  // running a task that waits for a future
     std::vector<std::thread> workers;
 
     // Under mutex: one more thread when a task would otherwise wait.
     void SpawnIfNeeded(const std::shared_ptr<State>& self) {
-        while (mode == PoolMode::kRunning && queue.size() > threads - busy && threads < maxThreads) {
+        while (mode == PoolMode::kRunning && queue.size() > threads - busy && threads - blocked < maxThreads &&
+               threads < hardMax) {
             ++threads;
             workers.emplace_back(&ThreadPool::Worker, self);
         }
+    }
+
+    void BeginWait() noexcept override {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++blocked;
+        try {
+            SpawnIfNeeded(shared_from_this());
+        } catch (...) {
+            // no thread to spare: the queued work waits for a running one
+        }
+    }
+
+    void EndWait() noexcept override {
+        std::lock_guard<std::mutex> lock(mutex);
+        --blocked;
     }
 };
 
@@ -40,13 +62,16 @@ namespace {
 thread_local const void* tls_pool = nullptr;
 }
 
-ThreadPool::ThreadPool(std::string name, std::size_t maxThreads, bool startPaused)
-    : m_state(std::make_shared<State>(std::move(name), maxThreads, startPaused)) {}
+ThreadPool::ThreadPool(std::string name, std::size_t maxThreads, bool startPaused, std::size_t extraWhileWaiting)
+    : m_state(std::make_shared<State>(std::move(name), maxThreads, startPaused, extraWhileWaiting)) {}
 
 ThreadPool::~ThreadPool() { Stop(); }
 
 void ThreadPool::Worker(std::shared_ptr<State> state) {
     tls_pool = state.get();
+    if (state->hardMax > state->maxThreads) {
+        jux::com::detail::tls_waitHook = state.get();
+    }
     std::unique_lock<std::mutex> lock(state->mutex);
     for (;;) {
         state->work.wait(lock, [&] {

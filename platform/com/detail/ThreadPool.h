@@ -22,8 +22,10 @@ using Task = std::function<void()>;
 
 class ThreadPool {
 public:
-    // A paused pool queues tasks and runs none until Start.
-    ThreadPool(std::string name, std::size_t maxThreads, bool startPaused);
+    // A paused pool queues tasks and runs none until Start. While threads of
+    // the pool wait for a future, up to `extraWhileWaiting` more threads may
+    // be started, so that at most `maxThreads` run while the others wait.
+    ThreadPool(std::string name, std::size_t maxThreads, bool startPaused, std::size_t extraWhileWaiting = 0);
     ~ThreadPool();  // stops as Stop does
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
