@@ -1,5 +1,7 @@
 #include "uds/ServiceNames.h"
 
+#include "KivLibrary/Helper/ByteFormat.h"
+
 #include <iomanip>
 #include <sstream>
 #include <utility>
@@ -348,9 +350,6 @@ std::string FormulaIdentifierToString(uint8_t value) {
     return Unknown("Unknown formulaIdentifier: ", value);
 }
 
-std::string ByteToHexString(uint8_t value) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    return std::string{kDigits[value >> 4], kDigits[value & 0x0F]};
-}
+std::string ByteToHexString(uint8_t value) { return HexDigits(value, 2); }
 
 }  // namespace UDS

@@ -20,15 +20,38 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 
 }  // namespace
 
-std::string ToHexString(const std::vector<uint8_t>& bytes) {
-    std::string text = "{v_size=" + std::to_string(bytes.size()) + ", 0x(";
-    for (size_t i = 0; i < bytes.size(); ++i) {
+std::string HexDigits(uint64_t value, int digits) {
+    std::string text(static_cast<size_t>(digits), '0');
+    for (int i = digits - 1; i >= 0; --i) {
+        text[static_cast<size_t>(i)] = kHexDigits[value & 0x0F];
+        value >>= 4;
+    }
+    return text;
+}
+
+std::string SpacedHex(const uint8_t* data, size_t size) {
+    std::string text;
+    text.reserve(size * 3);
+    for (size_t i = 0; i < size; ++i) {
         if (i != 0) {
             text += ' ';
         }
-        AppendHex(text, bytes[i]);
+        AppendHex(text, data[i]);
     }
-    return text + ")}";
+    return text;
+}
+
+std::string PrintableText(const uint8_t* data, size_t size) {
+    std::string text;
+    text.reserve(size);
+    for (size_t i = 0; i < size; ++i) {
+        text += Printable(data[i]);
+    }
+    return text;
+}
+
+std::string ToHexString(const std::vector<uint8_t>& bytes) {
+    return "{v_size=" + std::to_string(bytes.size()) + ", 0x(" + SpacedHex(bytes.data(), bytes.size()) + ")}";
 }
 
 std::string ToHexDump(const std::string& label, const uint8_t* data, uint32_t size) {
@@ -43,11 +66,7 @@ std::string ToHexDump(const std::string& label, const uint8_t* data, uint32_t si
 }
 
 std::string ToPrintableString(const std::vector<uint8_t>& bytes) {
-    std::string text = "{v_size=" + std::to_string(bytes.size()) + ", [";
-    for (uint8_t byte : bytes) {
-        text += Printable(byte);
-    }
-    return text + "]}";
+    return "{v_size=" + std::to_string(bytes.size()) + ", [" + PrintableText(bytes.data(), bytes.size()) + "]}";
 }
 
 std::string BytesToHexString(const std::vector<uint8_t>& bytes) {

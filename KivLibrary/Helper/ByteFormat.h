@@ -16,6 +16,12 @@ std::string ToHexString(const std::vector<uint8_t>& bytes);
 std::string ToHexDump(const std::string& label, const uint8_t* data, uint32_t size);
 std::string ToPrintableString(const std::vector<uint8_t>& bytes);
 std::string BytesToHexString(const std::vector<uint8_t>& bytes);
+// The low `digits` hex digits of the value, upper case, zero-filled.
+std::string HexDigits(uint64_t value, int digits);
+// The bytes as two hex digits each, separated by one blank.
+std::string SpacedHex(const uint8_t* data, size_t size);
+// The bytes as characters, each byte below 32 or above 126 as a blank.
+std::string PrintableText(const uint8_t* data, size_t size);
 std::string BytesToPrefixedHexString(const std::vector<uint8_t>& bytes);
 void WriteHexByte(std::ostream& stream, uint8_t value);
 

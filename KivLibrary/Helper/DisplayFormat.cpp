@@ -1,34 +1,19 @@
 #include "KivLibrary/Helper/DisplayFormat.h"
 
+#include "KivLibrary/Helper/ByteFormat.h"
+
 namespace {
 
-const char kHexDigits[] = "0123456789ABCDEF";
-
-std::string Hex(uint64_t value, int digits) {
-    std::string text(static_cast<size_t>(digits), '0');
-    for (int i = digits - 1; i >= 0; --i) {
-        text[static_cast<size_t>(i)] = kHexDigits[value & 0x0F];
-        value >>= 4;
-    }
-    return text;
+// "{decimal, 0xHEX}" with the hex part zero-filled to `digits`.
+template <typename T>
+std::string DecHex(T value, uint64_t bits, int digits) {
+    return "{" + std::to_string(value) + ", 0x" + HexDigits(bits, digits) + "}";
 }
 
 }  // namespace
 
 std::string FormatCharField(const uint8_t* bytes, size_t count) {
-    std::string text = "{[";
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t byte = bytes[i];
-        text += (byte < 32 || byte > 126) ? ' ' : static_cast<char>(byte);
-    }
-    text += "] 0x(";
-    for (size_t i = 0; i < count; ++i) {
-        if (i != 0) {
-            text += ' ';
-        }
-        text += Hex(bytes[i], 2);
-    }
-    return text + ")}";
+    return "{[" + PrintableText(bytes, count) + "] 0x(" + SpacedHex(bytes, count) + ")}";
 }
 
 std::string FormatCharField3(const uint8_t* bytes) { return FormatCharField(bytes, 3); }
@@ -40,14 +25,12 @@ std::string FormatBytes6(const uint8_t* bytes) { return FormatCharField(bytes, 6
 std::string FormatBytes48(const uint8_t* bytes) { return FormatCharField(bytes, 48); }
 std::string HashToDisplayString(const uint8_t* bytes) { return FormatCharField(bytes, 32); }
 
-std::string ByteToDecHexString(uint8_t value) { return "{" + std::to_string(value) + ", 0x" + Hex(value, 2) + "}"; }
+std::string ByteToDecHexString(uint8_t value) { return DecHex(value, value, 2); }
 
 std::string FormatByteDecHex(uint8_t value) { return ByteToDecHexString(value); }
 
-std::string FormatUint16DecHex(uint16_t value) { return "{" + std::to_string(value) + ", 0x" + Hex(value, 4) + "}"; }
+std::string FormatUint16DecHex(uint16_t value) { return DecHex(value, value, 4); }
 
-std::string FormatIdValue(uint32_t value) { return "{" + std::to_string(value) + ", 0x" + Hex(value, 8) + "}"; }
+std::string FormatIdValue(uint32_t value) { return DecHex(value, value, 8); }
 
-std::string FormatInt32DecHex(int32_t value) {
-    return "{" + std::to_string(value) + ", 0x" + Hex(static_cast<uint32_t>(value), 8) + "}";
-}
+std::string FormatInt32DecHex(int32_t value) { return DecHex(value, static_cast<uint32_t>(value), 8); }
