@@ -62,23 +62,15 @@ bool BasicEndpoint::TryUninitialize() { return RunStep("TryUninitialize", &Basic
 bool BasicEndpoint::TryStart() { return RunStep("TryStart", &BasicEndpoint::Start); }
 bool BasicEndpoint::TryStop() { return RunStep("TryStop", &BasicEndpoint::Stop); }
 
-bool BasicEndpoint::Launch() {
+bool BasicEndpoint::RunGated(bool (BasicEndpoint::*steps)()) {
     EnterLifecycle(nullptr);
     LifecycleScope scope([this] { LeaveLifecycle(); });
-    return LaunchSteps();
+    return (this->*steps)();
 }
 
-bool BasicEndpoint::Shutdown() {
-    EnterLifecycle(nullptr);
-    LifecycleScope scope([this] { LeaveLifecycle(); });
-    return ShutdownSteps();
-}
-
-bool BasicEndpoint::InitializeAndStart() {
-    EnterLifecycle(nullptr);
-    LifecycleScope scope([this] { LeaveLifecycle(); });
-    return InitializeAndStartSteps();
-}
+bool BasicEndpoint::Launch() { return RunGated(&BasicEndpoint::LaunchSteps); }
+bool BasicEndpoint::Shutdown() { return RunGated(&BasicEndpoint::ShutdownSteps); }
+bool BasicEndpoint::InitializeAndStart() { return RunGated(&BasicEndpoint::InitializeAndStartSteps); }
 
 bool BasicEndpoint::LaunchSteps() {
     std::string description =

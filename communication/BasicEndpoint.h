@@ -58,6 +58,8 @@ protected:
 
 private:
     bool RunStep(const char* name, void (BasicEndpoint::*step)());
+    // Runs one of the sequences inside the lifecycle gate.
+    bool RunGated(bool (BasicEndpoint::*steps)());
 
     const std::string m_instance;
     const std::string m_kind;

@@ -1,9 +1,8 @@
 #include "communication/Connect.h"
 
-#include <time.h>
-#include <cerrno>
 #include <chrono>
 #include <exception>
+#include <thread>
 
 #include "KivLibrary/Logger/Logging.h"
 
@@ -18,25 +17,11 @@ bool AttemptConnection(const std::string& name, const ConnectFindFunction& find,
     return ok;
 }
 
-namespace {
-
-// Sleeps the whole interval, continuing after an interrupting signal.
-void SleepSeconds(int32_t seconds) {
-    if (seconds <= 0) {
-        return;
-    }
-    timespec remaining{seconds, 0};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
-}
-
-}  // namespace
-
 void ConnectWithoutTimeout(const std::string& name, int32_t repetitionIntervalSeconds, const ConnectFindFunction& find,
                            const ConnectCheckFunction& check) {
     LogDebug() << name << "Try to connect without timeout, repetition interval is " << repetitionIntervalSeconds;
     while (!AttemptConnection(name, find, check)) {
-        SleepSeconds(repetitionIntervalSeconds);
+        std::this_thread::sleep_for(std::chrono::seconds(repetitionIntervalSeconds));
     }
 }
 
@@ -53,7 +38,7 @@ void ConnectWithTimeout(const std::string& name, int32_t repetitionIntervalSecon
             throw std::exception();
         }
         LogDebug() << name << "Duration: " << elapsed << ", timeout " << timeoutSeconds;
-        SleepSeconds(repetitionIntervalSeconds);
+        std::this_thread::sleep_for(std::chrono::seconds(repetitionIntervalSeconds));
     }
 }
 

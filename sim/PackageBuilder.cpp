@@ -1,6 +1,7 @@
 #include "sim/PackageBuilder.h"
 
 #include "KivLibrary/GlobalLibrary/RFS.h"
+#include "KivLibrary/Helper/ByteFormat.h"
 
 #include <botan/auto_rng.h>
 #include <botan/pubkey.h>
@@ -18,9 +19,10 @@ namespace {
 
 constexpr const char* kPssPadding = "EMSA4(SHA-256,MGF1,32)";
 
+// The callers have checked that the value fits 16 bits.
 void PutUint16(Bytes& out, size_t value) {
-    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    const Bytes bytes = Uint16ToBigEndian(static_cast<uint16_t>(value));
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 // "0005" -> "0004"; the record's versions are four decimal digits.
@@ -188,10 +190,7 @@ Bytes PackageBuilder::BlockHeader(const Bytes& memoryAddress, uint32_t memorySiz
     }
     Bytes header(4 - memoryAddress.size(), 0x00);
     header.insert(header.end(), memoryAddress.begin(), memoryAddress.end());
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        header.push_back(static_cast<uint8_t>((memorySize >> shift) & 0xFF));
-    }
-    return header;
+    return AppendBytes(header, Uint32ToBigEndian(memorySize));
 }
 
 SignedBlock PackageBuilder::MakeBlock(uint16_t id, const Bytes& payload) const {

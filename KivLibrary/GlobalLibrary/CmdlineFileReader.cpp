@@ -5,16 +5,32 @@
 #include <fstream>
 #include <iterator>
 
+namespace CmdlineFileReader {
+
 namespace {
 
-const char* const kHostnameKey = "hostname=";
-const char* const kGlobalAbFlagKey = "global_ab_flag=";
 // An entry's value ends at any of these or at the end of the text.
 const char* const kValueEnd = " \t\r\n";
 
-}  // namespace
+// content = the whole file, valueStart = the position behind "name=".
+bool FindEntry(const std::string& path, const std::string& name, std::string& content,
+               std::string::size_type& valueStart) {
+    LogInfo() << "reading cmdline file from: " << path << VLMR_FILE_LINE;
+    if (!ReadFile(path, content)) {
+        LogError() << "loading cmdline file failed" << VLMR_FILE_LINE;
+        return false;
+    }
+    const std::string key = name + "=";
+    const std::string::size_type keyPos = content.find(key);
+    if (keyPos == std::string::npos) {
+        LogError() << name << " key doesn't exist" << VLMR_FILE_LINE;
+        return false;
+    }
+    valueStart = keyPos + key.size();
+    return true;
+}
 
-namespace CmdlineFileReader {
+}  // namespace
 
 bool ReadFile(const std::string& path, std::string& content) {
     std::ifstream file(path);
@@ -29,18 +45,11 @@ bool ReadFile(const std::string& path, std::string& content) {
 }
 
 bool ReadHostname(const std::string& path, std::string& hostname) {
-    LogInfo() << "reading cmdline file from: " << path << VLMR_FILE_LINE;
     std::string content;
-    if (!ReadFile(path, content)) {
-        LogError() << "loading cmdline file failed" << VLMR_FILE_LINE;
+    std::string::size_type valueStart = 0;
+    if (!FindEntry(path, "hostname", content, valueStart)) {
         return false;
     }
-    const std::string::size_type keyPos = content.find(kHostnameKey);
-    if (keyPos == std::string::npos) {
-        LogError() << "hostname key doesn't exist" << VLMR_FILE_LINE;
-        return false;
-    }
-    const std::string::size_type valueStart = keyPos + std::char_traits<char>::length(kHostnameKey);
     std::string::size_type valueEnd = content.find_first_of(kValueEnd, valueStart);
     if (valueEnd == std::string::npos) {
         valueEnd = content.size();
@@ -59,19 +68,13 @@ bool ReadHostname(const std::string& path, std::string& hostname) {
 }
 
 bool ReadGlobalAbFlag(const std::string& path, std::string& flag) {
-    LogInfo() << "reading cmdline file from: " << path << VLMR_FILE_LINE;
     std::string content;
-    if (!ReadFile(path, content)) {
-        LogError() << "loading cmdline file failed" << VLMR_FILE_LINE;
-        return false;
-    }
-    const std::string::size_type keyPos = content.find(kGlobalAbFlagKey);
-    if (keyPos == std::string::npos) {
-        LogError() << "global_ab_flag key doesn't exist" << VLMR_FILE_LINE;
+    std::string::size_type valueStart = 0;
+    if (!FindEntry(path, "global_ab_flag", content, valueStart)) {
         return false;
     }
     // One character only: partition names are single letters.
-    flag = content.substr(keyPos + std::char_traits<char>::length(kGlobalAbFlagKey), 1);
+    flag = content.substr(valueStart, 1);
     LogDebug() << "read ab_flag: " << flag << VLMR_FILE_LINE;
     return true;
 }

@@ -270,14 +270,11 @@ bool KivConfigParser::ParseSysfsSettings(KivConfiguration& configuration) {
     const auto root = ParseFromStart();
     const auto sysfsSettings = root->GetObject("SysfsSettings");
 
-    std::string globalFlagFile;
-    TryExecute("Parse SysfsSettings::SysfsGlobalABFlagFile",
-               [&] { globalFlagFile = sysfsSettings->GetString("SysfsGlobalABFlagFile"); });
-    if (globalFlagFile.empty()) {
-        LogError() << "SysfsSettings::SysfsGlobalABFlagFile invalid!" << VLMR_FILE_LINE;
+    if (!ReadRequiredString(*sysfsSettings, "SysfsGlobalABFlagFile", "Parse SysfsSettings::SysfsGlobalABFlagFile",
+                            "SysfsSettings::SysfsGlobalABFlagFile invalid!", LogError,
+                            configuration.SysfsGlobalABFlagFile)) {
         return false;
     }
-    configuration.SysfsGlobalABFlagFile = globalFlagFile;
 
     const auto mappingArray = sysfsSettings->GetArray("SysfsMapping");
     LogInfo() << "SysfsSettings::SysfsMapping size: " << static_cast<uint64_t>(mappingArray->Size()) << VLMR_FILE_LINE;
@@ -299,10 +296,9 @@ bool KivConfigParser::ParseSysfsSettings(KivConfiguration& configuration) {
         }
 
         std::string file;
-        TryExecute("Parse entry #" + index + " of SysfsSettings::::SysfsMapping::SysfsFile",
-                   [&] { file = entry->GetString("SysfsFile"); });
-        if (file.empty()) {
-            LogError() << "SysfsSettings::SysfsMapping::SysfsFile #" << index << " invalid!" << VLMR_FILE_LINE;
+        if (!ReadRequiredString(*entry, "SysfsFile",
+                                "Parse entry #" + index + " of SysfsSettings::::SysfsMapping::SysfsFile",
+                                "SysfsSettings::SysfsMapping::SysfsFile #" + index + " invalid!", LogError, file)) {
             return false;
         }
 

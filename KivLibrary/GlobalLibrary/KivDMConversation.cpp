@@ -175,18 +175,25 @@ void KivDMConversation::OnStatusUpdate() {
     m_previousSecurityLevel = state.diagnosticSecurityLevel;
 }
 
+bool KivDMConversation::ProxyForUpdate(const std::string& handler, std::shared_ptr<Proxy>& proxy) {
+    LogInfo() << handler << VLMR_FILE_LINE;
+    proxy = GetProxy();
+    if (!IsValid(proxy)) {
+        LogError() << handler << ": proxy invalid!" << VLMR_FILE_LINE;
+        return false;
+    }
+    if (!m_registered.load()) {
+        LogInfo() << handler << ": Velmora unsubscribed!" << VLMR_FILE_LINE;
+        return false;
+    }
+    return true;
+}
+
 void KivDMConversation::status_changed() {
     // Released after the lock, as in cancel.
     std::shared_ptr<Proxy> proxy;
     std::lock_guard<std::mutex> lock(m_mutex);
-    LogInfo() << "KivDMConversation::status_changed" << VLMR_FILE_LINE;
-    proxy = GetProxy();
-    if (!IsValid(proxy)) {
-        LogError() << "KivDMConversation::status_changed: proxy invalid!" << VLMR_FILE_LINE;
-        return;
-    }
-    if (!m_registered.load()) {
-        LogInfo() << "KivDMConversation::status_changed: Velmora unsubscribed!" << VLMR_FILE_LINE;
+    if (!ProxyForUpdate("KivDMConversation::status_changed", proxy)) {
         return;
     }
     // The value is read with Get; the notification samples only announce it.
@@ -211,14 +218,7 @@ void KivDMConversation::identifier_changed() {
     // Released after the lock, as in cancel.
     std::shared_ptr<Proxy> proxy;
     std::lock_guard<std::mutex> lock(m_mutex);
-    LogInfo() << "KivDMConversation::identifier_changed" << VLMR_FILE_LINE;
-    proxy = GetProxy();
-    if (!IsValid(proxy)) {
-        LogError() << "KivDMConversation::identifier_changed: proxy invalid!" << VLMR_FILE_LINE;
-        return;
-    }
-    if (!m_registered.load()) {
-        LogInfo() << "KivDMConversation::identifier_changed: Velmora unsubscribed!" << VLMR_FILE_LINE;
+    if (!ProxyForUpdate("KivDMConversation::identifier_changed", proxy)) {
         return;
     }
     proxy->Identifier.GetNewSamples([](const auto&) {});

@@ -63,6 +63,10 @@ private:
         uint16_t connectionId = 0;
     };
 
+    // Runs under m_mutex. The caller owns proxy so that the last reference is
+    // released only after m_mutex (see cancel).
+    bool ProxyForUpdate(const std::string& handler, std::shared_ptr<Proxy>& proxy);
+
     // Lock order: m_registrationMutex, m_mutex, DiagStatusMutex; m_stateMutex
     // is innermost and only held to copy the state, never across a wait.
     std::mutex m_mutex;

@@ -1,23 +1,11 @@
 #include "KivLibrary/GlobalLibrary/PartitionHandlerExecution.h"
 
+#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Logger/Logging.h"
 
 #include <map>
 #include <string>
 #include <utility>
-
-namespace {
-
-std::string AsciiToLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-}  // namespace
 
 namespace PartitionHandlerExecution {
 
@@ -46,8 +34,8 @@ bool DetermineGlobalAbSettings(std::shared_ptr<IPartitionHandler> handler,
     const std::string dataFolder = configuration->logistics_data_folder;
     const std::string pathA = root + "/" + nameA + "/" + dataFolder + "/";
     const std::string pathB = root + "/" + nameB + "/" + dataFolder + "/";
-    nameA = AsciiToLower(nameA);
-    nameB = AsciiToLower(nameB);
+    nameA = ToLowerAscii(nameA);
+    nameB = ToLowerAscii(nameB);
 
     const bool aIsActive = requested == PartitionEnum::A;
     configuration->SetPartitionInfo(std::make_pair(nameA, pathA), aIsActive);

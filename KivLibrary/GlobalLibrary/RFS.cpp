@@ -313,6 +313,4 @@ void RFS::DumpTables(const std::string& tag) const {
     LogInfo() << line << VLMR_FILE_LINE;
 }
 
-uint16_t RFS::ReadUint16(size_t offset) const {
-    return static_cast<uint16_t>((static_cast<uint16_t>(m_data[offset]) << 8) | m_data[offset + 1]);
-}
+uint16_t RFS::ReadUint16(size_t offset) const { return BytesToUint16(m_data[offset], m_data[offset + 1]); }

@@ -95,8 +95,6 @@ bool SharedMemoryInterface::RunGuarded(const std::string& name, const std::funct
     try {
         function();
         return true;
-    } catch (const std::ios_base::failure& e) {
-        LogError() << name << ": Exception: " << e.what() << VLMR_FILE_LINE;
     } catch (const std::exception& e) {
         LogError() << name << ": Exception: " << e.what() << VLMR_FILE_LINE;
     } catch (...) {

@@ -186,6 +186,19 @@ void Trim(std::string& text) {
     TrimLeft(text);
 }
 
+std::string ToLowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& left, const std::string& right) {
+    return left.size() == right.size() && ToLowerAscii(left) == ToLowerAscii(right);
+}
+
 bool TryExecuteSilently(const std::function<void()>& function) {
     try {
         function();

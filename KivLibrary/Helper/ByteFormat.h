@@ -44,6 +44,9 @@ std::string ReplaceAll(std::string& text, const std::string& from, const std::st
 void TrimLeft(std::string& text);
 void TrimRight(std::string& text);
 void Trim(std::string& text);
+// ASCII letters only, byte by byte: names and flags, never locale text.
+std::string ToLowerAscii(std::string text);
+bool EqualsIgnoringAsciiCase(const std::string& left, const std::string& right);
 bool TryExecuteSilently(const std::function<void()>& function);
 
 #endif

@@ -35,7 +35,7 @@ const std::map<uint8_t, uint8_t> kNrcToDmCode = {
 using VmTable = std::vector<std::pair<std::string, uint8_t>>;
 
 // The first entry answers every unknown name or id.
-VmTable GetVmTable() {
+const VmTable& GetVmTable() {
     static const VmTable table = {
         {"vm_invalid", 0},
         {"vm_adaptive", 1},
@@ -58,7 +58,7 @@ uint8_t ConvertUdsNrcToDmCode(uint8_t nrc) {
 }
 
 uint8_t GetVmIdByName(const std::string& name) {
-    const VmTable table = GetVmTable();
+    const VmTable& table = GetVmTable();
     for (size_t i = 1; i < table.size(); ++i) {
         if (table[i].first == name) {
             return table[i].second;
@@ -68,7 +68,7 @@ uint8_t GetVmIdByName(const std::string& name) {
 }
 
 std::string GetVmNameById(uint8_t id) {
-    const VmTable table = GetVmTable();
+    const VmTable& table = GetVmTable();
     for (size_t i = 1; i < table.size(); ++i) {
         if (table[i].second == id) {
             return table[i].first;

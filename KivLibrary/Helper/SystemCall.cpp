@@ -29,12 +29,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "wake descriptor must be lo
 constexpr int kMaxSignal = 64;
 constexpr std::chrono::seconds kStopTimeout{1};
 
-// Async-signal-safe: records the signal and wakes the dispatcher thread.
-void RecordSignal(int signalNumber) {
-    const int savedErrno = errno;
-    if (signalNumber > 0 && signalNumber <= kMaxSignal) {
-        pendingSignals.fetch_or(uint64_t{1} << (signalNumber - 1), std::memory_order_acq_rel);
-    }
+// Async-signal-safe, so the signal handler may call it.
+void WakeDispatcher() {
     const int fd = wakeFd.load(std::memory_order_acquire);
     if (fd >= 0) {
         const char wake = 0;
@@ -42,16 +38,16 @@ void RecordSignal(int signalNumber) {
         const ssize_t ignored = write(fd, &wake, 1);
         static_cast<void>(ignored);
     }
-    errno = savedErrno;
 }
 
-void WakeDispatcher() {
-    const int fd = wakeFd.load(std::memory_order_acquire);
-    if (fd >= 0) {
-        const char wake = 0;
-        const ssize_t ignored = write(fd, &wake, 1);
-        static_cast<void>(ignored);
+// Async-signal-safe: records the signal and wakes the dispatcher thread.
+void RecordSignal(int signalNumber) {
+    const int savedErrno = errno;
+    if (signalNumber > 0 && signalNumber <= kMaxSignal) {
+        pendingSignals.fetch_or(uint64_t{1} << (signalNumber - 1), std::memory_order_acq_rel);
     }
+    WakeDispatcher();
+    errno = savedErrno;
 }
 
 class SignalDispatcher {

@@ -1,25 +1,8 @@
 #include "KivLibrary/PartitionHandler/PartitionEnum.h"
 
+#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/PartitionHandler/IPartitionHandlerConfiguration.h"
-
-namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(const std::string& left, const std::string& right) {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < left.size(); ++i) {
-        if (AsciiLower(left[i]) != AsciiLower(right[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string toString(PartitionEnum partition) {
     switch (partition) {
@@ -64,10 +47,10 @@ PartitionEnum InvertPartition(PartitionEnum partition) {
 
 PartitionEnum GetPartition(const IPartitionHandlerConfiguration& configuration, const std::string& partitionName) {
     // A is tested first: names differing only in case always give A.
-    if (EqualsIgnoringCase(configuration.GetPartitionAName(), partitionName)) {
+    if (EqualsIgnoringAsciiCase(configuration.GetPartitionAName(), partitionName)) {
         return PartitionEnum::A;
     }
-    if (EqualsIgnoringCase(configuration.GetPartitionBName(), partitionName)) {
+    if (EqualsIgnoringAsciiCase(configuration.GetPartitionBName(), partitionName)) {
         return PartitionEnum::B;
     }
     LogError() << "GetPartition: UNKNOWN [in] partitionName='" << partitionName << "'" << VLMR_FILE_LINE;

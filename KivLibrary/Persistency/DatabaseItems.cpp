@@ -69,6 +69,17 @@ bool ReadBlock(Deserializer& reader, LogicalBlock& block) {
     return true;
 }
 
+// An enum stored as its number of the given width.
+template <typename Number, typename Enum>
+bool DecodeEnum(const std::vector<uint8_t>& bytes, Enum& value) {
+    Number number = 0;
+    if (!DecodeValue(bytes, number)) {
+        return false;
+    }
+    value = static_cast<Enum>(number);
+    return true;
+}
+
 }  // namespace
 
 std::vector<uint8_t> EncodeUcmSessionId(uint32_t value) { return EncodeValue(value); }
@@ -100,21 +111,11 @@ std::vector<uint8_t> EncodeDatabaseFormat(const std::string& value) { return Enc
 bool DecodeUcmSessionId(const std::vector<uint8_t>& bytes, uint32_t& value) { return DecodeValue(bytes, value); }
 
 bool DecodeSWupdateState(const std::vector<uint8_t>& bytes, SWupdateState& value) {
-    uint32_t number = 0;
-    if (!DecodeValue(bytes, number)) {
-        return false;
-    }
-    value = static_cast<SWupdateState>(number);
-    return true;
+    return DecodeEnum<uint32_t>(bytes, value);
 }
 
 bool DecodeUpdateForPartition(const std::vector<uint8_t>& bytes, PartitionEnum& value) {
-    uint8_t number = 0;
-    if (!DecodeValue(bytes, number)) {
-        return false;
-    }
-    value = static_cast<PartitionEnum>(number);
-    return true;
+    return DecodeEnum<uint8_t>(bytes, value);
 }
 
 bool DecodeEcuInfo(const std::vector<uint8_t>& bytes, EcuInfo& value) {

@@ -28,6 +28,14 @@ std::string Decimal(uint32_t value) { return std::to_string(value); }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// At most limit bytes of the open file.
+std::string ReadAtMost(std::ifstream& file, size_t limit) {
+    std::string content(limit, '\0');
+    file.read(&content[0], static_cast<std::streamsize>(limit));
+    content.resize(static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+    return content;
+}
+
 // Reads at most maxSize bytes; throws with the reason when the file cannot be
 // read or is larger.
 std::string ReadBoundedFile(const std::string& path, size_t maxSize) {
@@ -35,12 +43,11 @@ std::string ReadBoundedFile(const std::string& path, size_t maxSize) {
     if (!file.is_open()) {
         throw std::runtime_error("Couldn't open file " + Quoted(path));
     }
-    std::string content(maxSize + 1, '\0');
-    file.read(&content[0], static_cast<std::streamsize>(content.size()));
+    // One byte more than allowed tells an over-long file from one of exactly maxSize.
+    std::string content = ReadAtMost(file, maxSize + 1);
     if (file.bad()) {
         throw std::runtime_error("Couldn't read file " + Quoted(path));
     }
-    content.resize(static_cast<size_t>(file.gcount()));
     if (content.size() > maxSize) {
         throw std::runtime_error("file " + Quoted(path) + " is larger than " + std::to_string(maxSize) + " bytes");
     }
@@ -121,6 +128,10 @@ void CopyAvailable(std::array<uint8_t, N>& target, const std::vector<uint8_t>& s
     std::copy_n(source.begin(), std::min(N, source.size()), target.begin());
 }
 
+LogicalBlocks::iterator FindBlock(LogicalBlocks& list, uint8_t id) {
+    return std::find_if(list.begin(), list.end(), [id](const LogicalBlock& block) { return block.m_id == id; });
+}
+
 uint8_t BlockIdOf(const LogicalBlockTransferEntry& entry) {
     return static_cast<uint8_t>(FromBigEndian(entry.logicalBlockId) & 0xFFU);
 }
@@ -131,8 +142,7 @@ uint8_t BlockIdOf(const LogicalBlockTransferEntry& entry) {
 
 void RemoveLogicalBlock(LogicalBlocks& list, uint8_t id) {
     LogInfo() << "Deleting block with id " << Decimal(id) << VLMR_FILE_LINE;
-    const auto it =
-        std::find_if(list.begin(), list.end(), [id](const LogicalBlock& block) { return block.m_id == id; });
+    const auto it = FindBlock(list, id);
     if (it != list.end()) {
         LogDebug() << "Block to be removed has been found" << VLMR_FILE_LINE;
         list.erase(it);
@@ -141,8 +151,7 @@ void RemoveLogicalBlock(LogicalBlocks& list, uint8_t id) {
 
 void AddOrUpdateLogicalBlock(LogicalBlocks& list, LogicalBlock b, const std::array<uint8_t, 4>& rfs) {
     LogInfo() << "Adding or updating existing logical block with id: " << Decimal(b.m_id) << VLMR_FILE_LINE;
-    const auto it =
-        std::find_if(list.begin(), list.end(), [&b](const LogicalBlock& block) { return block.m_id == b.m_id; });
+    const auto it = FindBlock(list, b.m_id);
     if (it != list.end()) {
         LogInfo() << "Block already existing in database" << VLMR_FILE_LINE;
         b.m_fingerPrint.m_status = 0;
@@ -449,9 +458,7 @@ void LogisticFileHandler::PrintLogistics(const std::string& directory, const std
             continue;
         }
         // The log gets at most as much of a file as the reader would accept.
-        std::string content(kMaxLogisticFileSize + 1, '\0');
-        file.read(&content[0], static_cast<std::streamsize>(content.size()));
-        content.resize(static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+        std::string content = ReadAtMost(file, kMaxLogisticFileSize + 1);
         const bool truncated = content.size() > kMaxLogisticFileSize;
         if (truncated) {
             content.resize(kMaxLogisticFileSize);
@@ -494,8 +501,7 @@ void LogisticFileHandler::PopulateCaches(const LogicalBlockCacheData& cache, Log
         block.m_IVD = LogicalBlock::IVD{};
         // A list that already holds the id gets the record replaced: a second
         // record with the same id would be purged by the consistency repair.
-        const auto existing = std::find_if(list.begin(), list.end(),
-                                           [&block](const LogicalBlock& other) { return other.m_id == block.m_id; });
+        const auto existing = FindBlock(list, block.m_id);
         if (existing != list.end()) {
             LogDebug() << "Init block: replacing the listed record of id " << Decimal(block.m_id) << VLMR_FILE_LINE;
             *existing = block;

@@ -83,8 +83,9 @@ Serializer& Serializer::WriteRaw(const uint8_t* data, std::size_t size) {
     return *this;
 }
 
-bool Deserializer::Take(std::size_t size, const uint8_t*& bytes) {
-    if (failed_ || static_cast<std::size_t>(end_ - cursor_) < size) {
+bool Deserializer::Take(uint64_t size, const uint8_t*& bytes) {
+    // Compared as 64 bits: a stored length must not wrap when narrowed.
+    if (failed_ || static_cast<uint64_t>(end_ - cursor_) < size) {
         failed_ = true;
         return false;
     }
@@ -174,47 +175,19 @@ bool Deserializer::ReadRaw(uint8_t* target, std::size_t size) {
 
 bool Deserializer::Skip(uint64_t size) {
     const uint8_t* bytes = nullptr;
-    if (size > Remaining()) {
-        failed_ = true;
-        return false;
-    }
-    return Take(static_cast<std::size_t>(size), bytes);
+    return Take(size, bytes);
 }
 
-bool Deserializer::Read(std::string& value) {
+template <typename Container>
+bool Deserializer::ReadLengthPrefixed(Container& value) {
     uint64_t length = 0;
-    if (!ReadLength(length)) {
-        return false;
-    }
-    if (length > Remaining()) {
-        failed_ = true;
-        return false;
-    }
     const uint8_t* bytes = nullptr;
-    Take(static_cast<std::size_t>(length), bytes);
-    if (length == 0) {
-        value.clear();
-    } else {
-        value.assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    if (!ReadLength(length) || !Take(length, bytes)) {
+        return false;
     }
+    value.assign(bytes, bytes + length);
     return true;
 }
 
-bool Deserializer::Read(std::vector<uint8_t>& value) {
-    uint64_t length = 0;
-    if (!ReadLength(length)) {
-        return false;
-    }
-    if (length > Remaining()) {
-        failed_ = true;
-        return false;
-    }
-    const uint8_t* bytes = nullptr;
-    Take(static_cast<std::size_t>(length), bytes);
-    if (length == 0) {
-        value.clear();
-    } else {
-        value.assign(bytes, bytes + length);
-    }
-    return true;
-}
+bool Deserializer::Read(std::string& value) { return ReadLengthPrefixed(value); }
+bool Deserializer::Read(std::vector<uint8_t>& value) { return ReadLengthPrefixed(value); }

@@ -93,7 +93,10 @@ private:
         value = narrow;
         return true;
     }
-    bool Take(std::size_t size, const uint8_t*& bytes);
+    // A length field and that many bytes, for strings and byte vectors.
+    template <typename Container>
+    bool ReadLengthPrefixed(Container& value);
+    bool Take(uint64_t size, const uint8_t*& bytes);
 
     const uint8_t* cursor_;
     const uint8_t* end_;

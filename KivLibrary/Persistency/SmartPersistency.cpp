@@ -37,7 +37,6 @@ SmartPersistency::SmartPersistency(std::shared_ptr<PersistentDataStorage> storag
       m_storage(std::move(storage)),
       m_database(database),
       m_factory(std::move(factory)) {
-    m_entries.reserve(8);
     m_entries = {&m_ucmSessionId,           &m_swUpdateState,  &m_updateForPartition, &m_updatedLogicalBlocks,
                  &m_installedLogicalBlocks, &m_updatedEcuInfo, &m_installedEcuInfo,   &m_databaseFormat};
 }

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -143,8 +144,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/tmp/velmora-bench-XXXXXX";
-    const char* root = ::mkdtemp(pattern);
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-bench-XXXXXX").string();
+    const char* root = ::mkdtemp(pattern.data());
     if (root == nullptr) {
         std::perror("mkdtemp");
         return 1;
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
     reporter.PrintRatio();
     benchmark::Shutdown();
 
-    const std::string cleanup = "rm -rf '" + SandboxRoot() + "'";
-    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+    std::error_code error;
+    std::filesystem::remove_all(SandboxRoot(), error);
+    return error ? 1 : 0;
 }

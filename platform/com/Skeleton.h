@@ -136,13 +136,10 @@ private:
     // Under m_mutex, so that subscribers see the values in update order.
     void SendLocked(const std::vector<std::shared_ptr<zov::com::detail::SubscriberBase>>& subscribers) {
         auto core = m_core.lock();
-        if (!m_value || !core || !core->IsOffered() || subscribers.empty()) {
+        if (!m_value || !core || !core->IsOffered()) {
             return;
         }
-        auto sample = std::make_shared<const T>(*m_value);
-        for (const auto& subscriber : subscribers) {
-            zov::com::detail::SendSample(subscriber, sample, typeid(T));
-        }
+        zov::com::detail::SendToAll(subscribers, *m_value);
     }
 
     const std::weak_ptr<zov::com::detail::SkeletonCore> m_core;
@@ -162,16 +159,8 @@ public:
 
     // Hands a copy to every subscribed proxy while the service is offered.
     void Send(const T& data) {
-        if (!m_core->IsOffered()) {
-            return;
-        }
-        auto subscribers = zov::com::detail::Registry::Instance().Subscribers(m_key);
-        if (subscribers.empty()) {
-            return;
-        }
-        auto sample = std::make_shared<const T>(data);
-        for (const auto& subscriber : subscribers) {
-            zov::com::detail::SendSample(subscriber, sample, typeid(T));
+        if (m_core->IsOffered()) {
+            zov::com::detail::SendToAll(zov::com::detail::Registry::Instance().Subscribers(m_key), data);
         }
     }
 

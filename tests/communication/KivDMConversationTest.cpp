@@ -90,15 +90,19 @@ thread_local bool ProxyGatedConversation::inEndingUpdate = false;
 
 zov::dm::types::MetaInfoType Meta(const std::string& protocolId) { return {{"ProtocolId", protocolId}}; }
 
+// A handler still at work keeps the conversation alive beyond reset(); let it
+// finish while the case's log capture is installed.
+void StopHandlers(const KivDMConversation& conversation) {
+    if (auto proxy = conversation.GetProxy()) {
+        proxy->Status.UnsetReceiveHandler();
+        proxy->Identifier.UnsetReceiveHandler();
+    }
+}
+
 class KivDMConversationTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        // A handler still at work keeps the conversation alive beyond reset();
-        // let it finish while this case's log capture is installed.
-        if (auto proxy = conversation->GetProxy()) {
-            proxy->Status.UnsetReceiveHandler();
-            proxy->Identifier.UnsetReceiveHandler();
-        }
+        StopHandlers(*conversation);
         conversation.reset();
         skeleton.reset();
         zov::com::testing::ResetRegistry();
@@ -342,10 +346,7 @@ TEST(KivDMConversationRace, ProxyReplacedDuringAStatusHandlerIsReleasedOutsideTh
     request.join();
     EXPECT_EQ(conversation->GetConversationState().activityStatus, 1);
 
-    if (auto proxy = conversation->GetProxy()) {
-        proxy->Status.UnsetReceiveHandler();
-        proxy->Identifier.UnsetReceiveHandler();
-    }
+    StopHandlers(*conversation);
     conversation.reset();
     skeleton.reset();
     zov::com::testing::ResetRegistry();
@@ -390,10 +391,7 @@ TEST(KivDMConversationRace, RegistrationBesideAnEndingConversationKeepsItsSubscr
         EXPECT_TRUE(capture.WaitFor(std::string(",") + level + ") [", std::chrono::seconds(10))) << level;
     }
 
-    if (auto proxy = conversation->GetProxy()) {
-        proxy->Status.UnsetReceiveHandler();
-        proxy->Identifier.UnsetReceiveHandler();
-    }
+    StopHandlers(*conversation);
     conversation.reset();
     skeleton.reset();
     zov::com::testing::ResetRegistry();

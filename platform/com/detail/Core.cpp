@@ -131,7 +131,7 @@ void SkeletonCore::Retire() {
     }
     for (auto& entry : pending) {
         if (auto call = entry.second.lock()) {
-            call->Fail(std::make_exception_ptr(jux::com::Broken_promise_exception()));
+            call->Fail(BrokenPromise());
         }
     }
 }
@@ -362,11 +362,17 @@ std::shared_ptr<SkeletonCore> Registry::Resolve(const std::string& service, cons
     return core;
 }
 
-void Registry::NotifyLocked(const std::string& service, const std::string& instance) {
+ServiceHandleContainer<HandleType> Registry::OfferedLocked(const std::string& service,
+                                                           const std::string& instance) const {
     ServiceHandleContainer<HandleType> list;
     if (m_offers.count(std::make_pair(service, instance)) != 0) {
         list.emplace_back(service, instance);
     }
+    return list;
+}
+
+void Registry::NotifyLocked(const std::string& service, const std::string& instance) {
+    const ServiceHandleContainer<HandleType> list = OfferedLocked(service, instance);
     for (auto& entry : m_searches) {
         const auto& search = entry.second;
         if (search->serviceName == service && search->instanceId == instance) {
@@ -386,11 +392,7 @@ FindServiceHandle Registry::StartFind(FindServiceHandler<HandleType> handler, co
     search->serviceName = service;
     search->instanceId = instance;
     m_searches.emplace(id, search);
-    ServiceHandleContainer<HandleType> list;
-    if (m_offers.count(std::make_pair(service, instance)) != 0) {
-        list.emplace_back(service, instance);
-    }
-    Search::Notify(search, std::move(list));
+    Search::Notify(search, OfferedLocked(service, instance));
     return FindServiceHandle(id);
 }
 

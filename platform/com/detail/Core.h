@@ -36,6 +36,9 @@ ThreadPool& BindingPool();
 // Logs an exception that a binding thread caught from user code.
 void LogCaught(const char* where, std::exception_ptr error) noexcept;
 
+// The outcome of a call that can no longer be answered.
+inline std::exception_ptr BrokenPromise() { return std::make_exception_ptr(jux::com::Broken_promise_exception()); }
+
 // ---- methods ---------------------------------------------------------------
 
 class MethodEntryBase {
@@ -167,6 +170,18 @@ private:
 void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_ptr<const void> sample,
                 const std::type_info& type);
 
+// Hands one shared copy of `value` to each of the subscribers.
+template <typename T>
+void SendToAll(const std::vector<std::shared_ptr<SubscriberBase>>& subscribers, const T& value) {
+    if (subscribers.empty()) {
+        return;
+    }
+    auto sample = std::make_shared<const T>(value);
+    for (const auto& subscriber : subscribers) {
+        SendSample(subscriber, sample, typeid(T));
+    }
+}
+
 template <typename T>
 class Subscriber : public SubscriberBase {
 public:
@@ -238,6 +253,8 @@ public:
 
 private:
     Registry() = default;
+    // Under m_mutex: the handles of the instance as offered now (0 or 1).
+    ServiceHandleContainer<HandleType> OfferedLocked(const std::string& service, const std::string& instance) const;
     void NotifyLocked(const std::string& service, const std::string& instance);
 
     mutable std::mutex m_mutex;
@@ -324,7 +341,7 @@ jux::com::Future<R> Call(const HandleType& handle, const std::string& method, co
     auto call = std::make_shared<PendingCall<R>>(id, core);
     jux::com::Future<R> result = call->GetFuture();
     if (!core->AddPending(id, call)) {
-        call->Fail(std::make_exception_ptr(jux::com::Broken_promise_exception()));
+        call->Fail(BrokenPromise());
         return result;
     }
     auto arguments = std::make_shared<std::tuple<Args...>>(args...);
@@ -343,12 +360,12 @@ jux::com::Future<R> Call(const HandleType& handle, const std::string& method, co
                 return;
             }
             if (!answer.valid()) {
-                call->Fail(std::make_exception_ptr(jux::com::Broken_promise_exception()));
+                call->Fail(BrokenPromise());
                 return;
             }
             answer.then([call](jux::com::Future<R> ready) { call->Complete(std::move(ready)); });
         },
-        [call] { call->Fail(std::make_exception_ptr(jux::com::Broken_promise_exception())); });
+        [call] { call->Fail(BrokenPromise()); });
     return result;
 }
 

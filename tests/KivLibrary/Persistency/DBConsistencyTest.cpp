@@ -1,9 +1,6 @@
-#include "KivLibrary/Persistency/AraPersistency.h"
 #include "KivLibrary/Persistency/DBConsistency/DBConsistencyChecker.h"
-#include "KivLibrary/Persistency/OnChangeStorage.h"
-#include "KivLibrary/Persistency/PersistentDataStorageImpl.h"
-#include "KivLibrary/Persistency/SafePersistency.h"
 
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 
@@ -16,12 +13,7 @@ namespace hook = ara::per::testhook;
 
 const char* const kDatabase = "velmora";
 
-std::shared_ptr<PersistentDataStorage> OpenStack(std::shared_ptr<PermanentStorage> raw) {
-    return std::make_shared<PersistentDataStorageImpl>(
-        std::make_shared<OnChangeStorage>(std::make_shared<SafePersistency>(
-            SafePersistency::StrategyMap{{"SER_SwUpdateState", StorageStrategyType::SimpleStorageStrategy}},
-            std::move(raw))));
-}
+std::shared_ptr<PersistentDataStorage> OpenStack() { return testsupport::DatabaseStack(kDatabase).database; }
 
 LogicalBlocks Blocks(std::initializer_list<uint8_t> ids) {
     LogicalBlocks blocks;
@@ -52,7 +44,7 @@ protected:
     }
 
     // What is on the medium, seen through a fresh stack.
-    std::shared_ptr<PersistentDataStorage> Reopen() { return OpenStack(CreateAraPersistency(kDatabase)); }
+    std::shared_ptr<PersistentDataStorage> Reopen() { return OpenStack(); }
 
     static void ExpectPurged(PersistentDataStorage& db) {
         EXPECT_FALSE(db.HasInstalledLogicalBlocks());
@@ -75,7 +67,7 @@ protected:
 
     testsupport::Sandbox box_{true};
     testsupport::LogCapture capture_;
-    std::shared_ptr<PersistentDataStorage> db_ = OpenStack(CreateAraPersistency(kDatabase));
+    std::shared_ptr<PersistentDataStorage> db_ = OpenStack();
 };
 
 TEST_F(DBConsistencyTest, DatabaseWithoutBlockListsIsConsistent) {

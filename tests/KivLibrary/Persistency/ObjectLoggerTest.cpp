@@ -1,9 +1,6 @@
-#include "KivLibrary/Persistency/AraPersistency.h"
 #include "KivLibrary/Persistency/ObjectLogger.h"
-#include "KivLibrary/Persistency/OnChangeStorage.h"
-#include "KivLibrary/Persistency/PersistentDataStorageImpl.h"
-#include "KivLibrary/Persistency/SafePersistency.h"
 
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 
@@ -118,8 +115,7 @@ TEST(ObjectLoggerTest, ListsEcuInfoStatesAndPartitions) {
 
 TEST(ObjectLoggerTest, PrintsThePersistedBlocksPerList) {
     testsupport::Sandbox box(true);
-    auto database = std::make_shared<PersistentDataStorageImpl>(std::make_shared<OnChangeStorage>(
-        std::make_shared<SafePersistency>(SafePersistency::StrategyMap{}, CreateAraPersistency("db"))));
+    auto database = testsupport::DatabaseStack("db").database;
     LogicalBlock first;
     first.m_id = 1;
     LogicalBlock second;

@@ -34,14 +34,8 @@ bool DuplicatedLogicalBlocks::Check(std::shared_ptr<PersistentDataStorage> stora
         HasDuplicate(installed)) {
         return false;
     }
-    if (!storage->HasUpdatedLogicalBlocks()) {
-        return true;
-    }
     LogicalBlocks updated;
-    if (!storage->ReadUpdatedLogicalBlocks(updated)) {
-        return true;
-    }
-    return !HasDuplicate(updated);
+    return !(storage->HasUpdatedLogicalBlocks() && storage->ReadUpdatedLogicalBlocks(updated) && HasDuplicate(updated));
 }
 
 bool PurgeLBlocksAndEcuInfo::Repair(std::shared_ptr<PersistentDataStorage> storage) {
