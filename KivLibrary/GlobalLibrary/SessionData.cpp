@@ -297,7 +297,8 @@ void SessionData::GetCurrentDatablockChunk(uint32_t chunkSize, uint32_t chunkInd
     if (current == nullptr) {
         return;
     }
-    const uint32_t offset = chunkSize * chunkIndex;
+    // In 64 bits: a large index must find nothing, not a wrapped offset.
+    const uint64_t offset = static_cast<uint64_t>(chunkSize) * chunkIndex;
     const size_t length = current->data.size();
     if (offset >= length) {
         return;

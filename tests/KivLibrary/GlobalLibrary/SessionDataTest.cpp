@@ -235,6 +235,9 @@ TEST_F(SessionDataTest, DatablocksFollowTheCurrentDatablockId) {
     EXPECT_EQ(chunk, Bytes(data.begin() + 32, data.end()));
     session->GetCurrentDatablockChunk(16, 3, chunk);
     EXPECT_EQ(chunk, Bytes(data.begin() + 32, data.end()));
+    // 0x10000 * 0x10000 wraps to 0 in 32 bits: that would be chunk 0.
+    session->GetCurrentDatablockChunk(0x10000, 0x10000, chunk);
+    EXPECT_EQ(chunk, Bytes(data.begin() + 32, data.end()));
 
     // The size check reads the last entry, the decrease works on the current one.
     session->DecreaseRemainingSize(false, 10);
