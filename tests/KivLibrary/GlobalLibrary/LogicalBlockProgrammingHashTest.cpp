@@ -2,6 +2,7 @@
 
 #include "KivLibrary/Helper/DisplayFormat.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
+#include "tests/support/HexText.h"
 #include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,7 @@ namespace {
 
 using testsupport::Level;
 using testsupport::LogCapture;
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 0x0F];
-    }
-    return text;
-}
+constexpr auto Hex = testsupport::LowerHex;
 
 LogicalBlockCache Block(uint16_t id, const char* version, uint8_t ivdStart) {
     LogicalBlockCache block;
