@@ -8,6 +8,7 @@
 
 std::mutex DiagStatusMutex;
 std::condition_variable DiagStatusConditionVariable;
+uint64_t DiagStatusChangesPending = 0;
 
 namespace {
 
@@ -133,6 +134,7 @@ void KivDMConversation::cancel() {
 
 void KivDMConversation::NotifyDiagStatusChanged() {
     std::lock_guard<std::mutex> lock(DiagStatusMutex);
+    ++DiagStatusChangesPending;
     DiagStatusConditionVariable.notify_all();
 }
 

@@ -22,6 +22,11 @@
 // the conversation's handlers take the mutex while holding their own.
 extern std::mutex DiagStatusMutex;
 extern std::condition_variable DiagStatusConditionVariable;
+// Counts the notifications the diagnostic-status thread has not taken yet;
+// guarded by DiagStatusMutex. It is what the thread waits for, so that a
+// notification sent while the thread is busy is not lost and a spurious
+// wake-up acts on nothing.
+extern uint64_t DiagStatusChangesPending;
 
 struct ConversationState {
     uint8_t activityStatus = 1;  // inactive until the first Status answer

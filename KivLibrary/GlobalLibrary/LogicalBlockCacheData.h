@@ -46,7 +46,25 @@ constexpr size_t kRevisionOffset = 43;
 constexpr size_t kRevisionSize = 48;
 constexpr size_t kSparePartNumberOffset = 91;
 constexpr size_t kSparePartNumberSize = 11;
+
+// The record's fields under their own names, as offset and size.
+struct Field {
+    size_t offset;
+    size_t size;
+};
+constexpr Field tmp_ecu_programming_info{kProgrammingInfoOffset, 1};
+constexpr Field version{kVersionOffset, kVersionSize};
+constexpr Field ksv_project_data{kProjectDataOffset, kProjectDataSize};
+constexpr Field asam_odx_identifier{kOdxIdentifierOffset, kOdxIdentifierSize};
+constexpr Field asam_odx_file_version{kOdxFileVersionOffset, kOdxFileVersionSize};
+constexpr Field supplierVersion{kRevisionOffset, kRevisionSize};
+constexpr Field sparePartNumber{kSparePartNumberOffset, kSparePartNumberSize};
 }  // namespace EcuInfoLayout
+
+// The bytes of one field of the record.
+inline std::vector<uint8_t> EcuInfoField(const ecuInfoCache& record, EcuInfoLayout::Field field) {
+    return std::vector<uint8_t>(record.begin() + field.offset, record.begin() + field.offset + field.size);
+}
 
 struct LogicalBlockCacheData {
     std::vector<LogicalBlockCache> blocks;

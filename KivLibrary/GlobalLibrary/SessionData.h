@@ -119,6 +119,9 @@ public:
     std::string GetIvdCancelCluster() override;
     void SetIvdCancelCluster(const std::string& cluster) override;
 
+    // The configuration the session was built with.
+    std::shared_ptr<KivConfiguration> GetConfiguration() const { return m_configuration; }
+
     // Names under which the download handlers and routines also reach these.
     void SetDownloadActive(bool logicalBlock) { FinishBlockTransfer(logicalBlock); }
     LogicalBlockTransferEntry GetLastLogicalBlockEntry() { return GetCurrentLogicalBlockEntry(); }
@@ -149,6 +152,11 @@ public:
     bool FindClusterAndUpdate(const SwClusterIntegrity& answer, const std::string& label,
                               std::vector<LogicalBlockCache>& list, bool force);
     bool FindClusterAndUpdateInPartition(const SwClusterIntegrity& answer, bool active, bool force);
+    // The partition form the autonomous check and the routines call (true:
+    // ACTIVE, false: MIRROR); a record already retrieved is left alone.
+    bool FindClusterAndUpdate(const SwClusterIntegrity& answer, bool active) {
+        return FindClusterAndUpdateInPartition(answer, active, false);
+    }
     void AddPendingCluster(const SwClusterIntegrity& answer);
     void ClearPendingClusters();
     // Applies the pending answers to the MIRROR cache, then copies the IVD of
@@ -170,6 +178,14 @@ public:
     std::atomic<bool> AutonomousCheckDone{false};
     // The ACTIVE integrity results have been brought into the MIRROR cache.
     std::atomic<bool> MirrorUpdateComplete{false};
+    // Shared by the autonomous check, the routines 0x0253 and 0x029A and the
+    // fast-shutdown callback; each is written and read on different threads.
+    std::atomic<bool> Rid0253Running{false};
+    std::atomic<bool> Rid029ARunning{false};
+    std::atomic<bool> Rid029AResultsReady{false};
+    std::atomic<bool> AutonomousCheckCancelRequested{false};
+    std::atomic<bool> Rid029AStopRequested{false};
+    std::atomic<bool> Rid029ACancelInProgress{false};
 
 private:
     void UpdateSwStatus(SWupdateState state, const std::string& caller);

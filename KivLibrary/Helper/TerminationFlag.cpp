@@ -14,3 +14,5 @@ static_assert(std::atomic<bool>::is_always_lock_free, "termination flag must be 
 void RequestTermination() { terminationRequested.store(true, std::memory_order_release); }
 
 bool IsTerminationRequested() { return terminationRequested.load(std::memory_order_acquire); }
+
+void ResetTerminationRequest() { terminationRequested.store(false, std::memory_order_release); }

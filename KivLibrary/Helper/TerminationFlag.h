@@ -3,8 +3,12 @@
 #ifndef KIVLIBRARY_HELPER_TERMINATIONFLAG_H
 #define KIVLIBRARY_HELPER_TERMINATIONFLAG_H
 
-// Sets the flag; it is never cleared again.
+// Sets the flag; within one run of the process it is never cleared again.
 void RequestTermination();
 bool IsTerminationRequested();
+
+// Clears the flag so that the process entry can run again in the same
+// process (a restart in a test). Not for product code.
+void ResetTerminationRequest();
 
 #endif
