@@ -226,43 +226,46 @@ TEST_F(RunVelmoraTest, DiagnosticStatusNotificationsAreNeitherLostNorInvented) {
     deps.runtimeCreated = [&weakRuntime](std::weak_ptr<KivRuntime> created) { weakRuntime = created; };
     auto process = Start(deps);
     ASSERT_TRUE(WaitRunning()) << capture.Dump();
-    const auto runtime = weakRuntime.lock();
-    ASSERT_TRUE(runtime);
-    const auto session = runtime->Context().sessionData;
-    const auto conversation = runtime->Context().conversation;
-    const char* kCancel = "KivRuntime::cancel_sw_download: SWupdateStatus=";
-
-    session->SetUcmSessionId(7);
-    ASSERT_TRUE(session->GetSWupdateStatus()->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS));
     {
-        std::lock_guard<std::mutex> lock(DiagStatusMutex);
-        DiagStatusConditionVariable.notify_all();  // spurious
-    }
-    conversation->NotifyDiagStatusChanged();
-    ASSERT_TRUE(ucm->WaitForCalls("DOClose", 1));
-    // The thread is back waiting after exactly one cancel.
-    const auto waits = [this] { return capture.Count("diag_status_changed_proc WAIT for state change"); };
-    for (int i = 0; i < 1000 && waits() < 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_EQ(capture.Count(kCancel), 1u) << capture.Dump();
-    EXPECT_EQ(ucm->Count("TransferExit"), 1u);
-    EXPECT_EQ(session->GetSWupdateState(), SWupdateState::IDLE);
+        // The process keeps the last references: they go before it stops.
+        const auto runtime = weakRuntime.lock();
+        ASSERT_TRUE(runtime);
+        const auto session = runtime->Context().sessionData;
+        const auto conversation = runtime->Context().conversation;
+        const char* kCancel = "KivRuntime::cancel_sw_download: SWupdateStatus=";
 
-    // A second download; its cancel is held inside UCM while the next notification comes.
-    session->SetUcmSessionId(8);
-    ASSERT_TRUE(session->GetSWupdateStatus()->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS));
-    ucm->CloseGate();
-    conversation->NotifyDiagStatusChanged();
-    ASSERT_TRUE(ucm->WaitForCalls("TransferExit", 2));
-    conversation->NotifyDiagStatusChanged();
-    ucm->OpenGate();
-    for (int i = 0; i < 1000 && capture.Count(kCancel) < 3; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        session->SetUcmSessionId(7);
+        ASSERT_TRUE(session->GetSWupdateStatus()->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS));
+        {
+            std::lock_guard<std::mutex> lock(DiagStatusMutex);
+            DiagStatusConditionVariable.notify_all();  // spurious
+        }
+        conversation->NotifyDiagStatusChanged();
+        ASSERT_TRUE(ucm->WaitForCalls("DOClose", 1));
+        // The thread is back waiting after exactly one cancel.
+        const auto waits = [this] { return capture.Count("diag_status_changed_proc WAIT for state change"); };
+        for (int i = 0; i < 1000 && waits() < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(capture.Count(kCancel), 1u) << capture.Dump();
+        EXPECT_EQ(ucm->Count("TransferExit"), 1u);
+        EXPECT_EQ(session->GetSWupdateState(), SWupdateState::IDLE);
+
+        // A second download; its cancel is held inside UCM while the next notification comes.
+        session->SetUcmSessionId(8);
+        ASSERT_TRUE(session->GetSWupdateStatus()->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS));
+        ucm->CloseGate();
+        conversation->NotifyDiagStatusChanged();
+        ASSERT_TRUE(ucm->WaitForCalls("TransferExit", 2));
+        conversation->NotifyDiagStatusChanged();
+        ucm->OpenGate();
+        for (int i = 0; i < 1000 && capture.Count(kCancel) < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(capture.Count(kCancel), 3u) << capture.Dump();
+        EXPECT_TRUE(capture.Contains(std::string(kCancel) + "IDLE"));
+        EXPECT_EQ(ucm->Count("TransferExit"), 2u);
     }
-    EXPECT_EQ(capture.Count(kCancel), 3u) << capture.Dump();
-    EXPECT_TRUE(capture.Contains(std::string(kCancel) + "IDLE"));
-    EXPECT_EQ(ucm->Count("TransferExit"), 2u);
     EXPECT_EQ(Stop(process), 0);
 }
 
