@@ -170,6 +170,17 @@ public:
     std::atomic<bool> AutonomousCheckDone{false};
     // The ACTIVE integrity results have been brought into the MIRROR cache.
     std::atomic<bool> MirrorUpdateComplete{false};
+    // Flags shared by the autonomous check, routines 0x0253 and 0x029A and
+    // the fast-shutdown callback; each is read and written from several threads.
+    std::atomic<bool> AutonomousCheckCancelRequested{false};
+    std::atomic<bool> Rid0253Running{false};
+    std::atomic<bool> Rid029ARunning{false};
+    std::atomic<bool> Rid029AResultsReady{false};
+    std::atomic<bool> Rid029AStopRequested{false};
+    std::atomic<bool> Rid029ACancelInProgress{false};
+
+    // The configuration the session was built with (read-only after start-up).
+    std::shared_ptr<KivConfiguration> GetConfiguration() const { return m_configuration; }
 
 private:
     void UpdateSwStatus(SWupdateState state, const std::string& caller);
