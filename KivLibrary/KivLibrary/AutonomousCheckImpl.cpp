@@ -5,9 +5,9 @@
 #include "KivLibrary/GlobalLibrary/LogicalBlockProgrammingHash.h"
 #include "KivLibrary/GlobalLibrary/SWupdateState.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
-#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Helper/TerminationFlag.h"
 #include "KivLibrary/KivLibrary/AutonomousCheckModel.h"
+#include "KivLibrary/PartitionHandler/PartitionEnum.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/ObjectLogger.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
@@ -397,8 +397,9 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
     Info() << "FindAndRequestIVDForLBFromPartition: LB = " << entry.id << VLMR_FILE_LINE;
     const PartitionEnum blockPartition =
         m_configuration ? m_configuration->GetActivePartition(entry.id) : PartitionEnum::UNKNOWN;
+    // The partition names of the configuration are compared case-insensitively.
     const bool fallover = m_configuration && m_configuration->GetSysfsValidFlag() &&
-                          ToLowerAscii(toString(blockPartition)) != ToLowerAscii(m_configuration->activePartitionName);
+                          blockPartition != GetPartition(*m_configuration, m_configuration->activePartitionName);
     Info() << "UCM_IVD_Retrieval : " << PartitionName(active) << " Request IVD data for " << entry.name << "["
            << entry.id << "] fallover=" << TrueFalse(fallover) << " Number of all Clusters= " << total
            << " Remaining NoIVD Clusters= " << withoutIvd << VLMR_FILE_LINE;
