@@ -170,6 +170,8 @@ public:
     std::atomic<bool> AutonomousCheckDone{false};
     // The ACTIVE integrity results have been brought into the MIRROR cache.
     std::atomic<bool> MirrorUpdateComplete{false};
+    // Routine 0x029A is computing a module hash; programming must not start.
+    std::atomic<bool> Rid029ARunning{false};
 
 private:
     void UpdateSwStatus(SWupdateState state, const std::string& caller);
