@@ -96,7 +96,15 @@ private:
     std::shared_ptr<PersistentDataStorage> m_inner;
 };
 
-class CheckMemoryTest : public RoutineHarness {};
+class CheckMemoryTest : public RoutineHarness {
+public:
+    // The shared signer with the package's two blocks, added once.
+    static sim::PackageBuilder& Packages() {
+        static sim::PackageBuilder& builder =
+            Signer().AddBlock(Block(1, "0002", "0102")).AddBlock(Block(2, "0002", "0102"));
+        return builder;
+    }
+};
 
 TEST_F(CheckMemoryTest, EveryPackageDefectEndsWithItsStatus) {
     struct Case {
@@ -109,18 +117,13 @@ TEST_F(CheckMemoryTest, EveryPackageDefectEndsWithItsStatus) {
         {sim::Defect::kDuplicateBlock, 0x80}, {sim::Defect::kUnknownBlock, 0x80},
         {sim::Defect::kDowngrade, 0x81},      {sim::Defect::kUnknownHardwareId, 0x81},
     };
-    static const bool added = [] {
-        Signer().AddBlock(Block(1, "0002", "0102")).AddBlock(Block(2, "0002", "0102"));
-        return true;
-    }();
-    (void)added;
     const auto proxy = Connect<CheckMemoryProxy>();
     ASSERT_TRUE(proxy);
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.defect));
-        Signer().SetDefect(c.defect);
-        const sim::Package package = Signer().Build();
-        Signer().SetDefect(sim::Defect::kNone);
+        Packages().SetDefect(c.defect);
+        const sim::Package package = Packages().Build();
+        Packages().SetDefect(sim::Defect::kNone);
         configuration->flashBlocks = package.configuredBlockIds;
         ASSERT_TRUE(database->WriteUpdatedLogicalBlocks(package.installedBlocks));
         session->SetMemoryFailureFlag(c.status == 0);  // every Start clears it first
@@ -135,7 +138,7 @@ TEST_F(CheckMemoryTest, EveryPackageDefectEndsWithItsStatus) {
 }
 
 TEST_F(CheckMemoryTest, UnreadableDowngradeFloorFailsTheCheck) {
-    const sim::Package package = Signer().Build();
+    const sim::Package package = Packages().Build();
     configuration->flashBlocks = package.configuredBlockIds;
     ASSERT_TRUE(database->WriteUpdatedLogicalBlocks(package.installedBlocks));
     routines->StopOfferServices();
