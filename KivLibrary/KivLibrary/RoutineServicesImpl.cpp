@@ -19,6 +19,7 @@ void Offer(Routine& routine) {
 
 template <typename Routine>
 void Withdraw(Routine& routine) {
+    // Withdrawing twice is harmless: the runtime's stop step and the destructor both do it.
     routine.StopOfferService();
     routine.StopMethodDispatcher();
 }
@@ -41,7 +42,15 @@ RoutineServicesImpl::RoutineServicesImpl(uint8_t mode, const RoutineDependencies
     // they exist; until then their services are neither offered nor withdrawn.
 }
 
-RoutineServicesImpl::~RoutineServicesImpl() = default;
+// A routine must not be destroyed while a call of it still runs: whatever the
+// runtime did not withdraw is withdrawn here, waiting for running calls.
+RoutineServicesImpl::~RoutineServicesImpl() {
+    try {
+        WithdrawAll();
+    } catch (const std::exception& error) {
+        LogError() << "RoutineServicesImpl: withdrawing on destruction failed: " << error.what() << VLMR_FILE_LINE;
+    }
+}
 
 void RoutineServicesImpl::OfferServices() {
     LogInfo() << "RoutineServicesImpl: OfferServices started" << VLMR_FILE_LINE;
@@ -59,6 +68,11 @@ void RoutineServicesImpl::OfferServices() {
 
 void RoutineServicesImpl::StopOfferServices() {
     LogInfo() << "RoutineServicesImpl: StopOfferServices started" << VLMR_FILE_LINE;
+    WithdrawAll();
+    LogDebug() << "RoutineServicesImpl: StopOfferServices finished!" << VLMR_FILE_LINE;
+}
+
+void RoutineServicesImpl::WithdrawAll() {
     Withdraw(*m_routine0202);
     Withdraw(*m_routine0203);
     Withdraw(*m_routineC00E);
@@ -68,5 +82,4 @@ void RoutineServicesImpl::StopOfferServices() {
     for (const auto& routine : m_workerRoutines) {
         routine->StopOfferService();
     }
-    LogDebug() << "RoutineServicesImpl: StopOfferServices finished!" << VLMR_FILE_LINE;
 }

@@ -40,6 +40,8 @@ public:
     void StopOfferServices();
 
 private:
+    void WithdrawAll();
+
     std::map<std::string, std::string> m_routineServiceMapping;
     StateMachineSlot& m_stateMachine;
     std::shared_ptr<RoutineService_0202_Impl> m_routine0202;
