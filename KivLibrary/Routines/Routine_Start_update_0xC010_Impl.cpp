@@ -101,7 +101,8 @@ jux::com::Future<StartOutput> Routine_c010_Impl::Start(const MetaInfo& metaInfo,
                                                        uint8_t Address_format_identifier,
                                                        const std::vector<uint8_t>& Memory_Address) {
     LogInfo() << "Start Start_update" << VLMR_FILE_LINE;
-    return Guard<StartOutput>(
+    bool stateChangeRefused = false;
+    auto answer = Guard<StartOutput>(
         "Start",
         [&] {
             RegisterConversation(metaInfo);
@@ -129,12 +130,16 @@ jux::com::Future<StartOutput> Routine_c010_Impl::Start(const MetaInfo& metaInfo,
             LogInfo() << "Address_format_identifier: " << static_cast<uint32_t>(Address_format_identifier)
                       << VLMR_FILE_LINE;
             LogInfo() << MemoryAddressText(Memory_Address) << VLMR_FILE_LINE;
-            return StartInstallation();
+            return StartInstallation(stateChangeRefused);
         },
         [] { return Refuse<StartOutput>(RoutineNrc::kC010StartConditionsNotCorrect); });
+    if (!stateChangeRefused) {
+        LogInfo() << "Start Start_update completed" << VLMR_FILE_LINE;
+    }
+    return answer;
 }
 
-jux::com::Future<StartOutput> Routine_c010_Impl::StartInstallation() {
+jux::com::Future<StartOutput> Routine_c010_Impl::StartInstallation(bool& stateChangeRefused) {
     const uint32_t sessionId = m_sessionData->GetUcmSessionId();
     if (!m_ucmAdaptor->InstallUpdateAsync(sessionId)) {
         LogError() << "UCM installUpdate failed" << VLMR_FILE_LINE;
@@ -150,6 +155,7 @@ jux::com::Future<StartOutput> Routine_c010_Impl::StartInstallation() {
             LogError() << "Start_update: failed to update SW status to " << toString(previous) << VLMR_FILE_LINE;
         }
         LogError() << "update sw status failed" << VLMR_FILE_LINE;
+        stateChangeRefused = true;
         return Refuse<StartOutput>(RoutineNrc::kC010StartConditionsNotCorrect);
     }
     if (m_storage) {
@@ -158,7 +164,6 @@ jux::com::Future<StartOutput> Routine_c010_Impl::StartInstallation() {
     m_sessionData->AddActiveRoutine(kRoutineId);
     StartOutput output;
     output.routineInfo = kStarted;
-    LogInfo() << "Start Start_update completed" << VLMR_FILE_LINE;
     return Answer(output);
 }
 

@@ -54,7 +54,7 @@ public:
 private:
     void LogCancelCompleted() override;
 
-    jux::com::Future<StartUpdateInterface::Start::Output> StartInstallation();
+    jux::com::Future<StartUpdateInterface::Start::Output> StartInstallation(bool& stateChangeRefused);
     jux::com::Future<ResultsOutput> Results();
     bool ReadProgress(uint32_t sessionId, uint8_t& progress);
     bool EvaluateInstallationStatus(uint32_t sessionId, ResponseStatus fallback, ResultsOutput& output);
