@@ -239,6 +239,35 @@ TEST_F(CreatePersistentDataStorageTest, AStoreFailureDuringTheMigrationLeavesNoL
     EXPECT_EQ(state, SWupdateState::TRANSFER_IN_PROGRESS);
 }
 
+// After the migration is synced no legacy key is left: a reconnect of that run
+// must not fail on a platform that refuses to remove an absent key.
+TEST_F(CreatePersistentDataStorageTest, EveryReconnectAfterAMigrationSucceedsOnAStrictPlatform) {
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "strict platform" : "lenient platform");
+        testsupport::EraseDatabase();
+        hook::StrictRemoval(strict);
+        LegacyDatabaseWriter::Typical().Write(kDatabaseName);
+        auto db = Open();
+        ASSERT_TRUE(db);
+        ASSERT_EQ(KeysOnMedium(), MigratedKeys());
+        const SWupdateState states[] = {SWupdateState::TRANSFER_IN_PROGRESS, SWupdateState::INSTALL_IN_PROGRESS};
+        for (const SWupdateState state : states) {
+            capture_.Clear();
+            hook::InjectFailure(hook::Operation::kSetValue, 1);
+            EXPECT_TRUE(db->WriteSWupdateState(state));
+            EXPECT_TRUE(capture_.Contains(Level::kWarn, "Reconnecting database 'velmora_db' due to flash corruption"));
+            EXPECT_FALSE(capture_.Contains(Level::kError, "Removing legacy key")) << capture_.Dump();
+            ASSERT_TRUE(db->SyncToStorage());
+        }
+        db.reset();
+        auto reopened = Open();
+        ASSERT_TRUE(reopened);
+        SWupdateState state = SWupdateState::INVALID;
+        EXPECT_TRUE(reopened->ReadSWupdateState(state));
+        EXPECT_EQ(state, SWupdateState::INSTALL_IN_PROGRESS);
+    }
+}
+
 TEST_F(CreatePersistentDataStorageTest, AMigrationWhoseLegacyKeysCannotBeRemovedIsNotOpened) {
     LegacyDatabaseWriter::Typical().Write(kDatabaseName);
     const std::vector<std::string> legacy = KeysOnMedium();
