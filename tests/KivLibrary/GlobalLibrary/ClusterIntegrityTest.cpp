@@ -314,6 +314,7 @@ TEST_F(ClusterIntegrityTest, ProgrammingHashOfTheActiveCacheRacesWithAnswers) {
     std::thread answers([&] {
         while (!done.load()) {
             session->FindClusterAndUpdateInPartition(Answer("c1", 7), true, true);
+            std::this_thread::yield();
         }
     });
     for (int i = 0; i < 100; ++i) {

@@ -267,6 +267,7 @@ TEST_F(RFSTest, ConversionAndResetMayRunAtOnce) {
             rfs.ClearData();
             rfs.AppendData(record);
             rfs.SetTransferActive(false);
+            std::this_thread::yield();
         }
     });
     for (int i = 0; i < 200; ++i) {

@@ -254,6 +254,7 @@ TEST_F(SessionDataResetTest, ResetRacesWithTheDownloadWorker) {
             session->AddTransferredData({1, 2, 3});
             session->DecreaseRemainingSize(true, 3);
             (void)session->GetCurrentLogicalBlockEntry();
+            std::this_thread::yield();
         }
     });
     Reset();
