@@ -28,8 +28,8 @@ constexpr uint8_t kInstallStatusSuccess = 7;
 struct MethodInfo {
     UcmMethod method;
     const char* name;
-    bool blocking;       // the adaptor waits for it under its mutex
-    size_t errorField;   // position of its code in UCMServiceFailed
+    bool blocking;      // the adaptor waits for it under its mutex
+    size_t errorField;  // position of its code in UCMServiceFailed
     bool packageManagement;
 };
 
@@ -157,9 +157,8 @@ public:
         return m_owner.Answer<pm::TransferStart::Output>(
             UcmMethod::kTransferStart, std::to_string(id) + ", " + std::to_string(size),
             [this, id, size](const UcmFault& fault) {
-                return pm::TransferStart::Output{fault.kind == UcmFault::Kind::kAnswer
-                                                     ? fault.value
-                                                     : m_owner.DoTransferStart(id, size)};
+                return pm::TransferStart::Output{
+                    fault.kind == UcmFault::Kind::kAnswer ? fault.value : m_owner.DoTransferStart(id, size)};
             });
     }
     jux::com::Future<pm::TransferData::Output> TransferData(uint32_t id, const std::vector<uint8_t>& data,
@@ -168,9 +167,8 @@ public:
             UcmMethod::kTransferData,
             std::to_string(id) + ", " + std::to_string(data.size()) + " bytes, " + std::to_string(counter),
             [this, id, &data, counter](const UcmFault& fault) {
-                return pm::TransferData::Output{fault.kind == UcmFault::Kind::kAnswer
-                                                    ? fault.value
-                                                    : m_owner.DoTransferData(id, data, counter)};
+                return pm::TransferData::Output{
+                    fault.kind == UcmFault::Kind::kAnswer ? fault.value : m_owner.DoTransferData(id, data, counter)};
             });
     }
     jux::com::Future<pm::TransferExit::Output> TransferExit(uint32_t id) override {
@@ -204,12 +202,10 @@ public:
             });
     }
     jux::com::Future<pm::GetLog::Output> GetLog(uint32_t id) override {
-        return m_owner.Answer<pm::GetLog::Output>(UcmMethod::kGetLog, std::to_string(id),
-                                                  [this, id](const UcmFault&) {
-                                                      std::lock_guard<std::mutex> lock(m_owner.m_mutex);
-                                                      return pm::GetLog::Output{
-                                                          m_owner.Find(id, UcmMethod::kGetLog, 9).log};
-                                                  });
+        return m_owner.Answer<pm::GetLog::Output>(UcmMethod::kGetLog, std::to_string(id), [this, id](const UcmFault&) {
+            std::lock_guard<std::mutex> lock(m_owner.m_mutex);
+            return pm::GetLog::Output{m_owner.Find(id, UcmMethod::kGetLog, 9).log};
+        });
     }
     jux::com::Future<pm::GetInstallationResult::Output> GetInstallationResult(uint32_t id) override {
         return m_owner.Answer<pm::GetInstallationResult::Output>(

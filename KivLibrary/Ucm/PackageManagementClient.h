@@ -75,64 +75,71 @@ public:
     }
 
     bool CancelUpdate(uint32_t id, std::function<void()> result, UcmErrorCallback error) override {
-        return Send(kCancelUpdate, [id](Proxy& p) { return p.CancelUpdate(id); }, std::move(result),
-                    std::move(error));
+        return Send(
+            kCancelUpdate, [id](Proxy& p) { return p.CancelUpdate(id); }, std::move(result), std::move(error));
     }
     bool Close(uint32_t id, std::function<void()> result, UcmErrorCallback error) override {
-        return Send(kClose, [id](Proxy& p) { return p.Close(id); }, std::move(result), std::move(error));
+        return Send(
+            kClose, [id](Proxy& p) { return p.Close(id); }, std::move(result), std::move(error));
     }
     bool CommitUpdate(uint32_t id, std::function<void()> result, UcmErrorCallback error) override {
-        return Send(kCommitUpdate, [id](Proxy& p) { return p.CommitUpdate(id); }, std::move(result),
-                    std::move(error));
+        return Send(
+            kCommitUpdate, [id](Proxy& p) { return p.CommitUpdate(id); }, std::move(result), std::move(error));
     }
     bool InstallUpdate(uint32_t id, std::function<void()> result, UcmErrorCallback error) override {
-        return Send(kInstallUpdate, [id](Proxy& p) { return p.InstallUpdate(id); }, std::move(result),
-                    std::move(error));
+        return Send(
+            kInstallUpdate, [id](Proxy& p) { return p.InstallUpdate(id); }, std::move(result), std::move(error));
     }
     bool GetInstallationResult(uint32_t id, std::function<void(GetInstallationResultType)> result,
                                UcmErrorCallback error) override {
-        return SendFirstField(kGetInstallationResult, [id](Proxy& p) { return p.GetInstallationResult(id); },
-                              std::move(result), std::move(error), [](const auto& out) { return out.result; });
+        return SendFirstField(
+            kGetInstallationResult, [id](Proxy& p) { return p.GetInstallationResult(id); }, std::move(result),
+            std::move(error), [](const auto& out) { return out.result; });
     }
-    bool GetLog(uint32_t id, std::function<void(std::vector<LogEntryType>)> result,
-                UcmErrorCallback error) override {
-        return SendFirstField(kGetLog, [id](Proxy& p) { return p.GetLog(id); }, std::move(result), std::move(error),
-                              [](const auto& out) {
-                                  std::vector<LogEntryType> entries;
-                                  entries.reserve(out.log.size());
-                                  for (const auto& entry : out.log) {
-                                      entries.push_back(LogEntryType{entry.value, entry.text});
-                                  }
-                                  return entries;
-                              });
+    bool GetLog(uint32_t id, std::function<void(std::vector<LogEntryType>)> result, UcmErrorCallback error) override {
+        return SendFirstField(
+            kGetLog, [id](Proxy& p) { return p.GetLog(id); }, std::move(result), std::move(error),
+            [](const auto& out) {
+                std::vector<LogEntryType> entries;
+                entries.reserve(out.log.size());
+                for (const auto& entry : out.log) {
+                    entries.push_back(LogEntryType{entry.value, entry.text});
+                }
+                return entries;
+            });
     }
     bool GetProgress(uint32_t id, std::function<void(unsigned char)> result, UcmErrorCallback error) override {
-        return SendFirstField(kGetProgress, [id](Proxy& p) { return p.GetProgress(id); }, std::move(result),
-                              std::move(error), [](const auto& out) { return out.progress; });
+        return SendFirstField(
+            kGetProgress, [id](Proxy& p) { return p.GetProgress(id); }, std::move(result), std::move(error),
+            [](const auto& out) { return out.progress; });
     }
     bool Start(std::function<void(unsigned int)> result, UcmErrorCallback error) override {
-        return SendFirstField(kStart, [](Proxy& p) { return p.Start(); }, std::move(result), std::move(error),
-                              [](const auto& out) { return out.id; });
+        return SendFirstField(
+            kStart, [](Proxy& p) { return p.Start(); }, std::move(result), std::move(error),
+            [](const auto& out) { return out.id; });
     }
     bool TransferData(uint32_t id, const std::vector<unsigned char>& block, uint32_t blockCounter,
                       std::function<void(TransferDataReturnType)> result, UcmErrorCallback error) override {
-        return SendFirstField(kTransferData,
-                              [id, &block, blockCounter](Proxy& p) { return p.TransferData(id, block, blockCounter); },
-                              std::move(result), std::move(error), [](const auto& out) { return out.result; });
+        return SendFirstField(
+            kTransferData, [id, &block, blockCounter](Proxy& p) { return p.TransferData(id, block, blockCounter); },
+            std::move(result), std::move(error), [](const auto& out) { return out.result; });
     }
     bool TransferExit(uint32_t id, std::function<void(TransferExitReturnType)> result,
                       UcmErrorCallback error) override {
-        return SendFirstField(kTransferExit, [id](Proxy& p) { return p.TransferExit(id); }, std::move(result),
-                              std::move(error), [](const auto& out) { return out.result; });
+        return SendFirstField(
+            kTransferExit, [id](Proxy& p) { return p.TransferExit(id); }, std::move(result), std::move(error),
+            [](const auto& out) { return out.result; });
     }
     bool TransferStart(uint32_t id, uint32_t size, std::function<void(TransferStartReturnType)> result,
                        UcmErrorCallback error) override {
-        return SendFirstField(kTransferStart, [id, size](Proxy& p) { return p.TransferStart(id, size); },
-                              std::move(result), std::move(error), [](const auto& out) { return out.result; });
+        return SendFirstField(
+            kTransferStart, [id, size](Proxy& p) { return p.TransferStart(id, size); }, std::move(result),
+            std::move(error), [](const auto& out) { return out.result; });
     }
     bool GetCurrentStatus(std::function<void(CurrentStatusType)> result, UcmErrorCallback error) override {
-        return SendFirstField(kGetCurrentStatus, [](Proxy& p) { return p.CurrentStatus.Get(); }, std::move(result),
-                              std::move(error), [](CurrentStatusType status) { return status; });
+        return SendFirstField(
+            kGetCurrentStatus, [](Proxy& p) { return p.CurrentStatus.Get(); }, std::move(result), std::move(error),
+            [](CurrentStatusType status) { return status; });
     }
 
 protected:
@@ -148,13 +155,13 @@ protected:
         }
         // The handler owns a copy of the callback, never the client.
         const CurrentStatusCallback callback = m_currentStatusCallback;
-        this->AddHandler(std::make_shared<FieldHandler<ara::ucm::PackageManagement::CurrentStatus,
-                                                       decltype(proxy->CurrentStatus)>>(
-            &proxy->CurrentStatus, [callback](const CurrentStatusType& status) {
-                if (callback) {
-                    callback(status);
-                }
-            }));
+        this->AddHandler(
+            std::make_shared<FieldHandler<ara::ucm::PackageManagement::CurrentStatus, decltype(proxy->CurrentStatus)>>(
+                &proxy->CurrentStatus, [callback](const CurrentStatusType& status) {
+                    if (callback) {
+                        callback(status);
+                    }
+                }));
     }
 
 private:
@@ -191,7 +198,8 @@ private:
 
     template <typename Call>
     bool Send(Operation operation, Call&& call, std::function<void()> result, UcmErrorCallback error) {
-        return Attach(operation, std::forward<Call>(call), [result] { result(); }, std::move(error));
+        return Attach(
+            operation, std::forward<Call>(call), [result] { result(); }, std::move(error));
     }
 
     template <typename Call, typename Result, typename Convert>

@@ -85,7 +85,8 @@ UcmErrorCallback PlainErrorInto(const Pending<T>& pending) {
 bool CloseErrorOutcome(const std::exception& error, uint32_t sessionId, bool ignoreInvalidSession) {
     const auto* failed = dynamic_cast<const UCMServiceFailed*>(&error);
     if (failed == nullptr) {
-        LogError() << "operator()" << "Exception: " << error.what();
+        LogError() << "operator()"
+                   << "Exception: " << error.what();
         return false;
     }
     const uint8_t code = failed->GetField(UCMServiceFailed::kCloseIndex);
@@ -101,7 +102,8 @@ bool CloseErrorOutcome(const std::exception& error, uint32_t sessionId, bool ign
 bool CommitErrorOutcome(const std::exception& error, bool ignoreNotSupported) {
     const auto* failed = dynamic_cast<const UCMServiceFailed*>(&error);
     if (failed == nullptr) {
-        LogError() << "operator()" << "Exception: " << error.what();
+        LogError() << "operator()"
+                   << "Exception: " << error.what();
         return false;
     }
     const uint8_t code = failed->GetField(UCMServiceFailed::kCommitUpdateIndex);
@@ -158,7 +160,8 @@ UCMAdaptorImpl::UCMAdaptorImpl(const std::string& serviceInstanceId, CurrentStat
                      std::move(settings)) {}
 
 UCMAdaptorImpl::UCMAdaptorImpl(std::shared_ptr<UCMClient> client, UCMAdaptorSettings settings)
-    : m_client(std::move(client)), m_settings(Completed(std::move(settings))),
+    : m_client(std::move(client)),
+      m_settings(Completed(std::move(settings))),
       m_install(std::make_shared<InstallState>()) {}
 
 UCMAdaptorImpl::~UCMAdaptorImpl() = default;
@@ -335,7 +338,9 @@ bool UCMAdaptorImpl::GetLog(uint32_t sessionId, GetLogOutput& output) {
     } catch (const std::exception& e) {
         LogError() << "GetLog got exception from ucm: " << e.what();
     } catch (...) {
-        LogError() << "Unknown UCM-GetLog Exception in: " << "GetLog" << ":" << static_cast<int32_t>(__LINE__);
+        LogError() << "Unknown UCM-GetLog Exception in: "
+                   << "GetLog"
+                   << ":" << static_cast<int32_t>(__LINE__);
     }
     return false;
 }
@@ -403,8 +408,7 @@ bool UCMAdaptorImpl::GetSwClusterIntegrity(std::string clusterName, bool readPar
     });
 }
 
-bool UCMAdaptorImpl::CancelSwClusterIntegrity(std::string clusterName,
-                                              std::function<void(CancelStatusType)> callback) {
+bool UCMAdaptorImpl::CancelSwClusterIntegrity(std::string clusterName, std::function<void(CancelStatusType)> callback) {
     LogInfo() << "Cancel Ucm request for SwClusterIntegrity for " << clusterName;
     return TryExecuteBool("CancelSwClusterIntegrity",
                           [&] { return m_client->Cancel(clusterName, std::move(callback)); });
@@ -415,7 +419,8 @@ bool UCMAdaptorImpl::CancelUpdate(uint32_t sessionId) {
     return Exchange<bool>(
         "CancelUpdate", "CancelUpdate failed UcmClient:PackageManagement",
         [&](const Pending<bool>& p) {
-            return m_client->CancelUpdate(sessionId, [p] { p->SetValue(true); }, PlainErrorInto(p));
+            return m_client->CancelUpdate(
+                sessionId, [p] { p->SetValue(true); }, PlainErrorInto(p));
         },
         [](bool) {
             LogInfo() << "CancelUpdate: Success!";
@@ -455,8 +460,8 @@ bool UCMAdaptorImpl::Retry(const char* name, const std::function<bool()>& attemp
             return true;
         }
         if (number == m_settings.retryAttempts) {
-            LogError() << "fail to " << name << " with attempt = " << number << "return value = "
-                       << static_cast<int32_t>(0);
+            LogError() << "fail to " << name << " with attempt = " << number
+                       << "return value = " << static_cast<int32_t>(0);
             break;  // no pause after the last attempt: nothing follows it
         }
         m_settings.sleep(m_settings.retryPause);  // the mutex is free here

@@ -22,8 +22,7 @@ bool UCMClientImpl::GetInstallationResult(uint32_t id, std::function<void(GetIns
                                           UcmErrorCallback error) {
     return m_packageManagement->GetInstallationResult(id, std::move(result), std::move(error));
 }
-bool UCMClientImpl::GetLog(uint32_t id, std::function<void(std::vector<LogEntryType>)> result,
-                           UcmErrorCallback error) {
+bool UCMClientImpl::GetLog(uint32_t id, std::function<void(std::vector<LogEntryType>)> result, UcmErrorCallback error) {
     return m_packageManagement->GetLog(id, std::move(result), std::move(error));
 }
 bool UCMClientImpl::GetProgress(uint32_t id, std::function<void(unsigned char)> result, UcmErrorCallback error) {

@@ -25,8 +25,7 @@ public:
     bool Start(std::function<void(unsigned int)> result, UcmErrorCallback error) override;
     bool TransferData(uint32_t id, const std::vector<unsigned char>& block, uint32_t blockCounter,
                       std::function<void(TransferDataReturnType)> result, UcmErrorCallback error) override;
-    bool TransferExit(uint32_t id, std::function<void(TransferExitReturnType)> result,
-                      UcmErrorCallback error) override;
+    bool TransferExit(uint32_t id, std::function<void(TransferExitReturnType)> result, UcmErrorCallback error) override;
     bool TransferStart(uint32_t id, uint32_t size, std::function<void(TransferStartReturnType)> result,
                        UcmErrorCallback error) override;
     bool GetCurrentStatus(std::function<void(CurrentStatusType)> result, UcmErrorCallback error) override;

@@ -31,8 +31,7 @@ public:
     virtual bool CommitUpdate(uint32_t id, std::function<void()> result, UcmErrorCallback error) = 0;
     virtual bool GetInstallationResult(uint32_t id, std::function<void(GetInstallationResultType)> result,
                                        UcmErrorCallback error) = 0;
-    virtual bool GetLog(uint32_t id, std::function<void(std::vector<LogEntryType>)> result,
-                        UcmErrorCallback error) = 0;
+    virtual bool GetLog(uint32_t id, std::function<void(std::vector<LogEntryType>)> result, UcmErrorCallback error) = 0;
     virtual bool GetProgress(uint32_t id, std::function<void(unsigned char)> result, UcmErrorCallback error) = 0;
     virtual bool InstallUpdate(uint32_t id, std::function<void()> result, UcmErrorCallback error) = 0;
     virtual bool Start(std::function<void(unsigned int)> result, UcmErrorCallback error) = 0;

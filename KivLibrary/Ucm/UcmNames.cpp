@@ -9,7 +9,7 @@ namespace UCM {
 
 std::string UcmErrorCodeToString(uint8_t code) {
     static const std::array<const char*, 5> kNames = {"GeneralReject", "GeneralMemoryError", "SessionIdInvalid",
-                                                       "ServiceNotSupported", "Reserved"};
+                                                      "ServiceNotSupported", "Reserved"};
     return code >= 1 && code <= kNames.size() ? kNames[code - 1] : "";
 }
 
@@ -74,9 +74,9 @@ void LogInstallationStatus(const GetInstallationStatusOutput& status) {
 }  // namespace UCM
 
 std::string ConvertInstallStatusTypeToString(uint8_t status) {
-    static const std::array<const char*, 8> kNames = {"IntegrityMismatch", "InvalidSessionId",    "InvalidManifest",
-                                                       "ServiceNotSupported", "UpdateCancelled",   "ErrorInHvUpdate",
-                                                       "UnknownError",        "Success"};
+    static const std::array<const char*, 8> kNames = {"IntegrityMismatch",   "InvalidSessionId", "InvalidManifest",
+                                                      "ServiceNotSupported", "UpdateCancelled",  "ErrorInHvUpdate",
+                                                      "UnknownError",        "Success"};
     if (status < kNames.size()) {
         return kNames[status];
     }

@@ -52,7 +52,8 @@ void BM_AdaptorTransferData64MiB(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(pieces) * static_cast<int64_t>(kPiece));
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(pieces));  // items/s = TransferData calls per second
+    state.SetItemsProcessed(state.iterations() *
+                            static_cast<int64_t>(pieces));  // items/s = TransferData calls per second
 }
 
 // The binding alone: one proxy call with a piece, answered at once by a skeleton of the same interface.

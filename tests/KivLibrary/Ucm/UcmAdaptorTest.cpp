@@ -86,8 +86,8 @@ protected:
             settings.responseTimeout = 5s;
         }
         auto statuses = m_statuses;
-        m_packageManagement = CreatePackageManagementClient(
-            kInstance, [statuses](CurrentStatusType status) { statuses->Add(status); });
+        m_packageManagement =
+            CreatePackageManagementClient(kInstance, [statuses](CurrentStatusType status) { statuses->Add(status); });
         m_installStatus = CreateInstallationStatusProvider(kInstance);
         m_clusterIntegrity = CreateClusterIntegrityClient(kInstance);
         m_adaptor = std::make_shared<UCM::UCMAdaptorImpl>(
@@ -272,15 +272,16 @@ TEST_F(UcmAdaptorTest, ErrorFieldsAndIgnoreFlagsDecideCloseCommitAndInstall) {
         SCOPED_TRACE(std::string(sim::UcmMethodName(c.method)) + " code " + std::to_string(c.code));
         m_log.Clear();
         m_ucm->SetFault(c.method, UcmFault::Error(c.code));
-        const bool result = c.method == UcmMethod::kClose ? adaptor.Close(5, c.ignore) : adaptor.CommitUpdate(5, c.ignore);
+        const bool result =
+            c.method == UcmMethod::kClose ? adaptor.Close(5, c.ignore) : adaptor.CommitUpdate(5, c.ignore);
         EXPECT_EQ(result, c.expected);
         EXPECT_TRUE(m_log.Contains(c.logged)) << m_log.Dump();
     }
 
     // InstallUpdate reads its own field; a code without a name logs an empty one.
     const uint32_t id = Transfer({1, 2, 3});
-    for (const auto& entry : {std::make_pair(uint8_t{2}, std::string("GeneralMemoryError")),
-                              std::make_pair(uint8_t{9}, std::string(""))}) {
+    for (const auto& entry :
+         {std::make_pair(uint8_t{2}, std::string("GeneralMemoryError")), std::make_pair(uint8_t{9}, std::string(""))}) {
         m_log.Clear();
         m_ucm->SetFault(UcmMethod::kInstallUpdate, UcmFault::Error(entry.first));
         ASSERT_TRUE(adaptor.InstallUpdateAsync(id));
