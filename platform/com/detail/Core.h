@@ -4,6 +4,7 @@
 #define PLATFORM_COM_DETAIL_CORE_H
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,9 +30,15 @@ namespace zov {
 namespace com {
 namespace detail {
 
-// The process-wide pool that completes callers' futures and runs find-service
-// handlers; never the thread of the skeleton that answered.
+// The process-wide pool that runs continuations of callers' futures and
+// find-service handlers. Callers' futures themselves are completed by the
+// thread that produces the answer, so a full pool never holds an answer back.
 ThreadPool& BindingPool();
+
+// How long a teardown step waits for user code of the binding to finish
+// (running calls, handlers, queued work) before it gives up on it.
+std::chrono::milliseconds TeardownLimit();
+void SetTeardownLimit(std::chrono::milliseconds limit);
 
 // Logs an exception that a binding thread caught from user code.
 void LogCaught(const char* where, std::exception_ptr error) noexcept;
@@ -101,6 +108,8 @@ public:
 
     bool AddPending(uint64_t id, const std::shared_ptr<PendingCallBase>& call);
     void RemovePending(uint64_t id);
+    // Fails every call still waiting for an answer (broken promise).
+    void FailPending();
 
     void SetOffered(bool offered) { m_offered.store(offered); }
     bool IsOffered() const { return m_offered.load(); }
@@ -135,7 +144,8 @@ public:
     void SetReceiveHandler(ara::com::EventReceiveHandler handler);
     // Waits for a running call of the handler, except from inside it.
     void UnsetReceiveHandler();
-    // Ends the receive thread; called by the owning proxy element.
+    // Ends the receive thread; called by the owning proxy and by the
+    // registry's reset.
     void Close();
 
     virtual const std::type_info& SampleType() const = 0;
@@ -277,22 +287,22 @@ public:
 
     // The skeleton's future is ready: hand its outcome to the caller.
     void Complete(jux::com::Future<R> answer) {
-        auto outcome = std::make_shared<Outcome>();
+        Outcome outcome;
         try {
             if constexpr (std::is_void<R>::value) {
                 answer.get();
             } else {
-                outcome->value.emplace(answer.get());
+                outcome.value.emplace(answer.get());
             }
         } catch (...) {
-            outcome->error = std::current_exception();
+            outcome.error = std::current_exception();
         }
         Finish(outcome);
     }
 
     void Fail(std::exception_ptr error) override {
-        auto outcome = std::make_shared<Outcome>();
-        outcome->error = std::move(error);
+        Outcome outcome;
+        outcome.error = std::move(error);
         Finish(outcome);
     }
 
@@ -302,33 +312,39 @@ private:
         std::exception_ptr error;
     };
 
-    void Finish(const std::shared_ptr<Outcome>& outcome) {
+    // Completes the caller's future in this thread: its get() wakes at once,
+    // and only a continuation it attached goes through the binding pool.
+    void Finish(Outcome& outcome) {
         if (m_done.exchange(true)) {
             return;
         }
         if (auto core = m_core.lock()) {
             core->RemovePending(m_id);
         }
-        auto promise = m_promise;
-        BindingPool().Post([promise, outcome] {
-            if (outcome->error) {
-                promise->set_exception(std::move(outcome->error));
-            } else if constexpr (std::is_void<R>::value) {
-                promise->set_value();
-            } else {
-                promise->set_value(std::move(*outcome->value));
-            }
-        });
+        if (outcome.error) {
+            m_promise->set_exception(std::move(outcome.error));
+        } else if constexpr (std::is_void<R>::value) {
+            m_promise->set_value();
+        } else {
+            m_promise->set_value(std::move(*outcome.value));
+        }
+    }
+
+    static std::shared_ptr<jux::com::Promise<R>> NewPromise() {
+        auto promise = std::make_shared<jux::com::Promise<R>>();
+        promise->set_continuation_executor([](std::function<void()> task) { BindingPool().Post(std::move(task)); });
+        return promise;
     }
 
     const uint64_t m_id;
     const std::weak_ptr<SkeletonCore> m_core;
-    std::shared_ptr<jux::com::Promise<R>> m_promise = std::make_shared<jux::com::Promise<R>>();
+    const std::shared_ptr<jux::com::Promise<R>> m_promise = NewPromise();
     std::atomic<bool> m_done{false};
 };
 
 // Resolves the skeleton now, copies the arguments and runs the call on a
-// method thread of the skeleton; the answer arrives on a binding thread.
+// method thread of the skeleton; the thread that produces the answer
+// completes the caller's future.
 template <typename R, typename... Args>
 jux::com::Future<R> Call(const HandleType& handle, const std::string& method, const Args&... args) {
     auto core = Registry::Instance().Resolve(handle.GetServiceName(), handle.GetInstanceId());
