@@ -237,13 +237,20 @@ void SubscriberBase::Close() {
         fromReceiveThread = std::this_thread::get_id() == m_threadId;
         m_cv.notify_all();
     }
-    if (thread.joinable()) {
-        if (fromReceiveThread) {
-            thread.detach();  // the loop keeps this object alive and ends after the handler returns
-        } else {
-            thread.join();
-        }
+    if (!thread.joinable()) {
+        return;
     }
+    if (!fromReceiveThread) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_idleCv.wait_for(lock, TeardownLimit(), [this] { return m_loopEnded; })) {
+            lock.unlock();
+            thread.join();
+            return;
+        }
+        lock.unlock();
+        LogTeardownGaveUp("a receive handler");
+    }
+    thread.detach();  // the loop keeps this object alive and ends after the handler returns
 }
 
 void SubscriberBase::ReceiveLoop(std::shared_ptr<SubscriberBase> self) {
@@ -269,6 +276,8 @@ void SubscriberBase::ReceiveLoop(std::shared_ptr<SubscriberBase> self) {
         self->m_handlerRunning = false;
         self->m_idleCv.notify_all();
     }
+    self->m_loopEnded = true;
+    self->m_idleCv.notify_all();
 }
 
 void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_ptr<const void> sample,

@@ -144,8 +144,8 @@ public:
     void SetReceiveHandler(ara::com::EventReceiveHandler handler);
     // Waits for a running call of the handler, except from inside it.
     void UnsetReceiveHandler();
-    // Ends the receive thread; called by the owning proxy and by the
-    // registry's reset.
+    // Ends the receive thread, waiting for a running handler at most the
+    // teardown limit; called by the owning proxy and by the registry's reset.
     void Close();
 
     virtual const std::type_info& SampleType() const = 0;
@@ -168,6 +168,7 @@ private:
     bool m_pendingNotification = false;
     bool m_handlerRunning = false;
     bool m_closed = false;
+    bool m_loopEnded = false;
     std::shared_ptr<ara::com::EventReceiveHandler> m_handler;
     std::thread m_thread;
     std::thread::id m_threadId;
