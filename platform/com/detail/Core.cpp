@@ -188,6 +188,7 @@ void SubscriberBase::Subscribe(std::size_t maxSampleCount) {
 void SubscriberBase::Unsubscribe() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_subscribed = false;
+    m_lastVersion = 0;
     m_pendingNotification = false;
     ClearLocked();
 }
@@ -280,8 +281,13 @@ void SubscriberBase::ReceiveLoop(std::shared_ptr<SubscriberBase> self) {
     self->m_idleCv.notify_all();
 }
 
+uint64_t NextFieldVersion() {
+    static std::atomic<uint64_t> next{1};
+    return next.fetch_add(1);
+}
+
 void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_ptr<const void> sample,
-                const std::type_info& type) {
+                const std::type_info& type, uint64_t version) {
     if (type != subscriber->SampleType()) {
         ara::log::LogError() << "ara::com: sample type does not match the subscriber's, dropped";
         return;
@@ -290,6 +296,12 @@ void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_p
         std::lock_guard<std::mutex> lock(subscriber->m_mutex);
         if (!subscriber->m_subscribed || subscriber->m_closed) {
             return;
+        }
+        if (version != 0) {
+            if (version <= subscriber->m_lastVersion) {
+                return;
+            }
+            subscriber->m_lastVersion = version;
         }
         subscriber->PushLocked(std::move(sample));
         subscriber->m_pendingNotification = true;

@@ -83,6 +83,8 @@ public:
     // Hands the current value (if any) to one subscriber, or to all of them.
     virtual void SendCurrent(const std::shared_ptr<SubscriberBase>& subscriber) = 0;
     virtual void SendCurrentToAll() = 0;
+    // Before an offer: subscribers take the value once more, as new.
+    virtual void NewOffer() = 0;
 };
 
 // Everything of one skeleton that proxies and the registry reach. Outlives
@@ -173,23 +175,34 @@ private:
     std::thread m_thread;
     std::thread::id m_threadId;
 
-    friend void SendSample(const std::shared_ptr<SubscriberBase>&, std::shared_ptr<const void>, const std::type_info&);
+    // The field value (by its version) this subscriber last received since it
+    // subscribed: an offer and a subscription that meet both hand out the
+    // current value, and the subscriber takes it once.
+    uint64_t m_lastVersion = 0;
+
+    friend void SendSample(const std::shared_ptr<SubscriberBase>&, std::shared_ptr<const void>, const std::type_info&,
+                           uint64_t);
 };
 
 // Pushes one sample to a subscriber (no-op when it is not subscribed; a
 // sample of another type than the subscriber's is dropped with an error log).
+// A field value carries its version (process-wide increasing, see
+// NextFieldVersion); one the subscriber already received is not queued again.
+// Event samples carry 0.
 void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_ptr<const void> sample,
-                const std::type_info& type);
+                const std::type_info& type, uint64_t version = 0);
+
+uint64_t NextFieldVersion();
 
 // Hands one shared copy of `value` to each of the subscribers.
 template <typename T>
-void SendToAll(const std::vector<std::shared_ptr<SubscriberBase>>& subscribers, const T& value) {
+void SendToAll(const std::vector<std::shared_ptr<SubscriberBase>>& subscribers, const T& value, uint64_t version = 0) {
     if (subscribers.empty()) {
         return;
     }
     auto sample = std::make_shared<const T>(value);
     for (const auto& subscriber : subscribers) {
-        SendSample(subscriber, sample, typeid(T));
+        SendSample(subscriber, sample, typeid(T), version);
     }
 }
 
