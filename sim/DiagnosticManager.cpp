@@ -3,6 +3,7 @@
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "platform/com/Types.h"
+#include "platform/services/zenqo/services/diagnosticinfo/DiagnosticInfo_proxy.h"
 #include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_skeleton.h"
 #include "platform/services/zov/dm/genericuds/GenericUDSService_proxy.h"
 #include "platform/services/zov/dm/securityaccess/SecurityAccess_proxy.h"
@@ -21,11 +22,12 @@ namespace sim {
 
 namespace {
 
+using zenqo::services::diagnosticinfo::proxy::DiagnosticInfoProxy;
 using zov::dm::genericuds::GenericUDSService::UDSServiceFailed;
 using zov::dm::genericuds::proxy::GenericUDSServiceProxy;
 using zov::dm::securityaccess::proxy::SecurityAccessProxy;
 
-// SecurityAccess declares no application error.
+// SecurityAccess and DiagnosticInfo declare no application error.
 struct NoApplicationError : std::exception {};
 
 constexpr uint8_t kNegative = 0x7F;
@@ -71,6 +73,7 @@ public:
         : m_options(std::move(options)),
           m_uds(m_options.genericUdsInstance),
           m_securityAccess(m_options.securityAccessInstance),
+          m_diagnosticInfo(m_options.diagnosticInfoInstance),
           m_routines(m_options.routineInstances, m_options.callTimeout) {
         m_status = ConversationStatus{0, kDefaultSession, kLocked};
         m_conversation = std::make_unique<Conversation>(*this, m_options.conversationInstance);
@@ -78,6 +81,11 @@ public:
         m_conversation->Identifier.Update(zov::dm::types::DiagnosticConversationIdentifierType{0x0E80, 0x1234, 1});
         m_conversation->OfferService();
         RecordDtcs();
+    }
+
+    std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData> IdentificationData() {
+        return Invoke<NoApplicationError>(m_diagnosticInfo, 0, "identificationData",
+                                          [](DiagnosticInfoProxy& proxy) { return proxy.identificationData.Get(); });
     }
 
     Bytes Uds(const Bytes& request) {
@@ -133,6 +141,7 @@ public:
         m_conversation->OfferService();
         m_uds.DropAll();
         m_securityAccess.DropAll();
+        m_diagnosticInfo.DropAll();
         m_routines.DropProxies();
         RecordDtcs();
     }
@@ -225,7 +234,8 @@ private:
     zov::dm::types::MetaInfoType MetaInfo() const { return {{"ProtocolId", m_options.conversationInstance}}; }
 
     template <typename Failed, typename Proxy, typename Call>
-    auto Invoke(ProxySlot<Proxy>& slot, uint8_t sid, const char* method, Call call) {
+    auto Invoke(ProxySlot<Proxy>& slot, uint8_t sid, const char* method, Call call)
+        -> std::optional<decltype(call(std::declval<Proxy&>()).get())> {
         return CallBounded<Failed>(slot, m_options.callTimeout,
                                    std::string(method) + " (SID " + std::to_string(static_cast<unsigned>(sid)) + ")",
                                    call, [](auto future) { return future.get(); });
@@ -290,6 +300,7 @@ private:
     const Options m_options;
     ProxySlot<GenericUDSServiceProxy> m_uds;
     ProxySlot<SecurityAccessProxy> m_securityAccess;
+    ProxySlot<DiagnosticInfoProxy> m_diagnosticInfo;
     RoutineControl m_routines;
     mutable std::mutex m_recorderMutex;
     std::shared_ptr<DiagnosticMonitorRecorder> m_recorder;  // m_recorderMutex
@@ -306,6 +317,10 @@ DiagnosticManager::~DiagnosticManager() = default;
 
 Bytes DiagnosticManager::Uds(const Bytes& request) { return m_impl->Uds(request); }
 DiagnosticManager::ConversationStatus DiagnosticManager::Status() const { return m_impl->Status(); }
+std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData>
+DiagnosticManager::IdentificationData() {
+    return m_impl->IdentificationData();
+}
 int DiagnosticManager::CancelCount() const { return m_impl->CancelCount(); }
 const DiagnosticManager::Options& DiagnosticManager::GetOptions() const { return m_impl->GetOptions(); }
 std::optional<zov::dm::dem::MonitorActionType> DiagnosticManager::LastDtcAction(const std::string& instance) const {
@@ -320,6 +335,7 @@ DiagnosticManager::Options DiagnosticManager::Options::FromConfiguration(const K
     if (level9 != configuration.securityAccessMapping.end()) {
         options.securityAccessInstance = level9->second;
     }
+    options.diagnosticInfoInstance = configuration.diagnosticInfoInstanceId;
     options.routineInstances = configuration.routineServiceMapping;
     return options;
 }

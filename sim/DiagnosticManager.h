@@ -9,6 +9,7 @@
 #ifndef SIM_DIAGNOSTICMANAGER_H
 #define SIM_DIAGNOSTICMANAGER_H
 
+#include "platform/services/zenqo/services/diagnosticinfo/DiagnosticInfo_common.h"
 #include "platform/services/zov/dm/dem/DiagnosticMonitor_common.h"
 #include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_common.h"
 
@@ -41,6 +42,8 @@ public:
         std::string genericUdsInstance = "1";
         // The level-9 entry of "SecurityAccessMapping".
         std::string securityAccessInstance = "1";
+        // "DiagnosticInfo_settings" / "instance_id" of the configuration.
+        std::string diagnosticInfoInstance = "1";
         // "RoutineServiceMapping": routine-id text ("0xC010") -> service instance.
         std::map<std::string, std::string> routineInstances = ShippedRoutineInstances();
         // The DiagnosticMonitor instances whose actions are recorded.
@@ -71,6 +74,11 @@ public:
     //  - no answer within the call time-out, an absent service or another
     //    failure: 7F SID 10, logged.
     Bytes Uds(const Bytes& request);
+
+    // The "identificationData" field of Velmora's DiagnosticInfo service;
+    // empty when the service is not offered (a VM that publishes none) or
+    // does not answer within the call time-out.
+    std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData> IdentificationData();
 
     ConversationStatus Status() const;
     // Calls of the conversation's Cancel made by Velmora.

@@ -33,6 +33,9 @@ public:
     const std::shared_ptr<KivConfiguration>& Configuration() const { return m_configuration; }
     const std::shared_ptr<SessionData>& Session() const { return m_sessionData; }
     const std::shared_ptr<KivDMConversation>& Conversation() const { return m_conversation; }
+    const std::shared_ptr<PersistentDataStorage>& Storage() const { return m_storage; }
+    // The runtime's autonomous-check slot as the handlers see it.
+    AutonomousCheckSlot& AutonomousCheckSlotRef() { return m_autonomousCheck; }
 
 private:
     std::shared_ptr<KivConfiguration> m_configuration;

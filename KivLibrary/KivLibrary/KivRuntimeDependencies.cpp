@@ -1,6 +1,7 @@
 #include "KivLibrary/KivLibrary/KivRuntimeDependencies.h"
 
 #include "KivLibrary/EmergencyUpdate/EmergencyUpdate.h"
+#include "KivLibrary/Functional/DiagnosticInfoServiceImpl.h"
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/KivLibrary/GenericUdsServiceImpl.h"
@@ -58,7 +59,20 @@ KivRuntimeDependencies ProductionRuntimeDependencies() {
             std::make_shared<GenericUdsServiceImpl>(kSkeletonMode, c.sessionData, c.ucmAdaptor, c.storage, c.selfRepair,
                                                     c.cleanupErrorDtc, c.conversation, *c.autonomousCheckSlot));
     };
-    // Still to join: createDiagnosticInfoService, createStateMachine,
+    deps.createDiagnosticInfoService = [](const KivRuntimeContext& c) {
+        OfferedService service;
+        const std::shared_ptr<DiagnosticInfoServiceImpl> endpoint = InitDiagnosticInfoService(c.sessionData);
+        if (!endpoint) {
+            return service;  // not on this VM
+        }
+        DiagnosticInfoServiceImpl* raw = endpoint.get();
+        service.name = "DiagnosticInfo";
+        service.offer = [raw] { return raw->Launch(); };
+        service.stopOffer = [raw] { (void)raw->Shutdown(); };
+        service.object = endpoint;
+        return service;
+    };
+    // Still to join: createStateMachine,
     // startAutonomousCheck, retriggerAutonomousCheck.
     return deps;
 }

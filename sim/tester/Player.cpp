@@ -84,7 +84,9 @@ public:
 
     int Play(const std::vector<Step>& steps) {
         for (const Step& step : steps) {
-            m_labelWidth = std::max(m_labelWidth, std::min<size_t>(step.label.size() + 1, kMaxLabelWidth));
+            if (!step.label.empty()) {
+                m_labelWidth = std::max(m_labelWidth, std::min<size_t>(step.label.size() + 1, kMaxLabelWidth));
+            }
         }
         for (const Step& step : steps) {
             int code = kTesterPassed;
