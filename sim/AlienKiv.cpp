@@ -50,23 +50,32 @@ public:
         StartOutput output;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_startCalls;
             behaviour = m_start;
             output = m_output;
         }
-        m_calls.notify_all();
-        return Reply<StartOutput>(behaviour, [output](jux::com::Promise<StartOutput>& p) { p.set_value(output); });
+        auto future =
+            Reply<StartOutput>(behaviour, [output](jux::com::Promise<StartOutput>& p) { p.set_value(output); });
+        Count(m_startCalls);  // after the call is held: a waiter may release it at once
+        return future;
     }
 
     jux::com::Future<void> Cancel(const zov::dm::types::MetaInfoType&) override {
         Behaviour behaviour;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_cancelCalls;
             behaviour = m_cancel;
         }
+        auto future = Reply<void>(behaviour, [](jux::com::Promise<void>& p) { p.set_value(); });
+        Count(m_cancelCalls);
+        return future;
+    }
+
+    void Count(std::size_t& calls) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++calls;
+        }
         m_calls.notify_all();
-        return Reply<void>(behaviour, [](jux::com::Promise<void>& p) { p.set_value(); });
     }
 
     template <typename T>
