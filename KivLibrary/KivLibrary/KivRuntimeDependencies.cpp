@@ -43,8 +43,9 @@ KivRuntimeDependencies ProductionRuntimeDependencies() {
     deps.createRoutineServices = [](const KivRuntimeContext& c) {
         RoutineDependencies routineDependencies{c.sessionData,  c.ucmAdaptor,    c.storage, c.conversation,
                                                 c.workerThread, c.configuration, nullptr};
-        return OfferEndpoint("RoutineServices", std::make_shared<RoutineServicesImpl>(
-                                                    kProcessingMode, routineDependencies, *c.stateMachineSlot));
+        return OfferEndpoint("RoutineServices",
+                             std::make_shared<RoutineServicesImpl>(kProcessingMode, routineDependencies,
+                                                                   *c.stateMachineSlot, c.autonomousCheckSlot));
     };
     deps.createSelfRepair = [](const KivRuntimeContext& c) {
         return CreateUCMSessionSelfRepair(c.ucmAdaptor, c.sessionData, c.storage);
