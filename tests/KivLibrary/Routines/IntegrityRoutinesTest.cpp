@@ -426,15 +426,18 @@ TEST_F(IntegrityRoutinesTest, IntegrityRoutinesExcludeEachOtherAndHoldOffProgram
     ASSERT_TRUE(preconditions);
     EXPECT_NO_THROW(preconditions->Start(kMeta).get());
 
-    // 0x0253 waits for the other instance: 0x029A is refused.
+    // 0x0253 waits for the other instance: 0x029A and 0x0203 are refused.
     alien = std::make_unique<sim::AlienKiv>(kAlien);
     alien->SetStartBehaviour(Behaviour::Silent());
     auto forwarded = StartIvd();
     ASSERT_TRUE(alien->WaitForStartCalls(1, kBound));
     EXPECT_EQ(Mhv(mhv->Start(kMeta, 1, 1)), (Nrc3{0, 0x22, 0}));
     EXPECT_FALSE(session->Rid029ARunning);
+    auto heldOff = preconditions->Start(kMeta);
+    EXPECT_THROW(heldOff.get(), RoutineNrc::Failed0203);
     alien->ReleaseHeld();
     EXPECT_EQ(Outcome(forwarded), kValue);
+    EXPECT_NO_THROW(preconditions->Start(kMeta).get());
 
     // 0x029A runs: 0x0253 and 0x0203 are refused, RequestDownload sees the flag.
     updateManager->SetFault(sim::UcmMethod::kGetSwClusterIntegrity, sim::UcmFault::Drop(), -1);
