@@ -46,6 +46,8 @@ constexpr uint8_t kControlDtcSetting = 0x85;
 constexpr uint8_t kRequestSeed = 0x11;
 constexpr uint8_t kSendKey = 0x12;
 
+const zov::dm::types::DiagnosticConversationIdentifierType kIdentifier{0x0E80, 0x1234, 1};
+
 Bytes Negative(uint8_t sid, uint8_t nrc) { return Bytes{kNegative, sid, nrc}; }
 
 }  // namespace
@@ -78,7 +80,7 @@ public:
         m_status = ConversationStatus{0, kDefaultSession, kLocked};
         m_conversation = std::make_unique<Conversation>(*this, m_options.conversationInstance);
         m_conversation->Status.Update(m_status);
-        m_conversation->Identifier.Update(zov::dm::types::DiagnosticConversationIdentifierType{0x0E80, 0x1234, 1});
+        m_conversation->Identifier.Update(kIdentifier);
         m_conversation->OfferService();
         RecordDtcs();
     }
@@ -131,13 +133,18 @@ public:
         return recorder->LastAction(instance);
     }
 
+    // The registry reset retired the conversation's skeleton: a new one
+    // takes its place, in a new conversation.
     void Reconnect() {
-        m_conversation->StopOfferService();
+        auto conversation = std::make_unique<Conversation>(*this, m_options.conversationInstance);
+        conversation->Identifier.Update(kIdentifier);
         {
             std::lock_guard<std::mutex> lock(m_statusMutex);
             m_status = ConversationStatus{0, kDefaultSession, kLocked};
-            m_conversation->Status.Update(m_status);
+            conversation->Status.Update(m_status);
+            std::swap(m_conversation, conversation);
         }
+        conversation.reset();
         m_conversation->OfferService();
         m_uds.DropAll();
         m_securityAccess.DropAll();

@@ -90,9 +90,10 @@ public:
     std::optional<zov::dm::dem::MonitorActionType> LastDtcAction(const std::string& instance) const;
 
     // After Velmora ended and the binding's registry was reset (a restart
-    // within the process): offers the conversation again in a new state
-    // (active, default session, locked), finds the services anew and records
-    // the DTC monitors afresh. Not while a Uds call is running.
+    // within the process), which retired the DM's skeleton and searches:
+    // offers a new conversation (active, default session, locked), finds the
+    // services anew and records the DTC monitors afresh. Not while a Uds call
+    // is running.
     void Reconnect();
 
 private:

@@ -148,6 +148,9 @@ void TesterBench::Launch() {
         m_runtime.reset();
     }
     VelmoraEntryDependencies deps = ProductionEntryDependencies();
+    if (!m_options.installLogging) {
+        deps.initializeLogging = [] {};
+    }
     deps.runtimeCreated = [this](std::weak_ptr<KivRuntime> runtime) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_runtime = std::move(runtime);
@@ -196,9 +199,10 @@ void TesterBench::Stop() { End(false); }
 void TesterBench::Restart() {
     End(false);
     // The next run starts from a fresh process state; the peers, whose
-    // offers and searches the registry reset ended, come back first.
+    // skeletons and searches the registry reset retired, come back first
+    // with the state they had.
     ResetProcessState();
-    m_ucm->Offer();
+    m_ucm->Reconnect();
     m_dm->Reconnect();
     Launch();
 }
@@ -206,7 +210,7 @@ void TesterBench::Restart() {
 void TesterBench::PowerCut() {
     End(true);
     ResetProcessState();
-    m_ucm->Offer();
+    m_ucm->Reconnect();
     m_dm->Reconnect();
     Launch();
 }

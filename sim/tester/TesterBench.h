@@ -43,6 +43,8 @@ public:
         std::chrono::milliseconds startTimeout{30000};
         // The simulated installation moves 10 % per step.
         std::chrono::milliseconds installStepTime{20};
+        // False: the process leaves the logging backend as it is (a test's capture).
+        bool installLogging = true;
     };
 
     // RFS version of every installed block in the bench's sandbox (its

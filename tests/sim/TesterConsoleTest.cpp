@@ -2,6 +2,7 @@
 // script whose expectations hold, one that does not, and a wrong script; and
 // a restart, after which the unlock is needed again.
 #include "sim/tester/Player.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -113,18 +114,26 @@ TEST(TesterConsoleTest, WrongScriptsAreRefusedBeforeVelmoraStarts) {
 }
 
 TEST(TesterConsoleTest, AfterARestartTheUnlockIsNeededAgain) {
-    sim::TesterBench bench;
+    testsupport::LogCapture capture;
+    sim::TesterBench::Options options;
+    options.installLogging = false;
+    sim::TesterBench bench(options);
     bench.Start();
     std::ostringstream out;
     ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
                                     "27 11 => 67 11 ?? ?? ?? ??\n"
                                     "27 12 {key} => 67 12\n"
                                     "@restart\n"
-                                    "27 12 {key} => 7F 27 35   # the restarted process has no seed\n"),
+                                    "27 12 {key} => 7F 27 35   # the restarted process has no seed\n"
+                                    "31 03 C0 10 => 7F 31 22   # no installation; asks the update manager\n"),
                               bench, out),
               sim::kTesterPassed)
         << out.str();
     EXPECT_NE(out.str().find("@restart -> Velmora running again"), std::string::npos) << out.str();
+    // The peers came back with the process: the update manager answers it,
+    // and it reads the DM's conversation.
+    EXPECT_NE(out.str().find("ucm: GetProgress(4294967295) -> "), std::string::npos) << out.str();
+    EXPECT_FALSE(capture.Contains("has no method")) << capture.Dump();
     // The DM's conversation began anew with the process: default session, locked.
     EXPECT_EQ(bench.Dm().Status().diagnosticSession, sim::DiagnosticManager::kDefaultSession);
     EXPECT_EQ(bench.Dm().Status().diagnosticSecurityLevel, sim::DiagnosticManager::kLocked);
