@@ -1,6 +1,9 @@
 #include "KivLibrary/Functional/ServiceHandler.h"
 
 #include "KivLibrary/Functional/CommunicationControl.h"
+#include "KivLibrary/Functional/RequestDownload.h"
+#include "KivLibrary/Functional/RequestTransferExit.h"
+#include "KivLibrary/Functional/TransferData.h"
 #include "KivLibrary/Functional/WriteDataByIdentifier.h"
 
 ServiceHandler::ServiceHandler(const UdsServiceDependencies& dependencies, AutonomousCheckSlot& autonomousCheck) {
@@ -14,6 +17,9 @@ ServiceHandler::ServiceHandler(const UdsServiceDependencies& dependencies, Auton
     // then their SIDs are answered as unknown ones.
     AddService(WriteDataByIdentifier::kSid, std::make_shared<WriteDataByIdentifier>(session, ucm, storage));
     AddService(CommunicationControl::kSid, std::make_shared<CommunicationControl>(session, ucm, storage));
+    AddService(RequestTransferExit::kSid, std::make_shared<RequestTransferExit>(dependencies));
+    AddService(RequestDownload::kSid, std::make_shared<RequestDownload>(dependencies, autonomousCheck));
+    AddService(TransferData::kSid, std::make_shared<TransferData>(dependencies));
 }
 
 void ServiceHandler::AddService(uint8_t sid, std::shared_ptr<ServiceBase> handler) {
