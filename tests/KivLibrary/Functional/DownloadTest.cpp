@@ -1,4 +1,4 @@
-// Downloads end to end: frames through the simulated diagnostic manager, the
+// Downloads end to end (also run under ThreadSanitizer): frames through the simulated diagnostic manager, the
 // real binding, the generic UDS service, RequestDownload, TransferData,
 // RequestTransferExit, the FlashingThread and the product's UCM adaptor into
 // the simulated update manager, whose call log tells what reached UCM.
