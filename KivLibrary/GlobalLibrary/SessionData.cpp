@@ -408,7 +408,7 @@ std::shared_ptr<FlashingThread> SessionData::TakeFlashingThread() {
 }
 
 void SessionData::AbortLocalTransfer() {
-    std::shared_ptr<FlashingThread> worker = TakeFlashingThread();
+    std::shared_ptr<DownloadWorker> worker = TakeFlashingThread();
     if (worker) {
         LogInfo() << "SessionData::AbortLocalTransfer: stopping the download worker" << VLMR_FILE_LINE;
         // Joined before the transfer state is reset: a piece still buffered
