@@ -103,6 +103,10 @@ CheckResult RequestDownload::SessionUCMCheck(const Request&, std::vector<uint8_t
     if (m_sessionData->Rid029ARunning.load()) {
         return CheckResult::Refuse("ConditionsNotCorrect:: CalcModuleHash_029A is running ");
     }
+    // A forwarded integrity request reads the blocks a download would replace.
+    if (m_sessionData->Rid0253Running.load()) {
+        return CheckResult::Refuse("ConditionsNotCorrect: CalcIntegrityValidationData_0253 is running");
+    }
     // A transfer still open, of either kind, is abandoned: its worker is
     // joined before anything of the new download starts, so no stale piece
     // reaches the new transfer. It is the tester's recovery after a failure.
