@@ -15,6 +15,7 @@
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace {
@@ -77,7 +78,7 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
                       << VLMR_FILE_LINE;
         }
         StartDptTransfer();
-        if (const AutonomousCheckSlot check = m_autonomousCheck) {
+        if (const AutonomousCheckSlot check = std::atomic_load(&m_autonomousCheck)) {
             LogInfo() << "RequestDownload:: Check to Cancel AutonomousCheck" << VLMR_FILE_LINE;
             check->CancelAC();
         }
