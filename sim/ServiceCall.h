@@ -5,6 +5,7 @@
 #ifndef SIM_SERVICECALL_H
 #define SIM_SERVICECALL_H
 
+#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "platform/com/Future.h"
 #include "platform/com/Types.h"
@@ -18,16 +19,6 @@
 #include <utility>
 
 namespace sim {
-
-inline std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 // A proxy found on first use and found again after its service went away
 // (Velmora restarted within the process). Thread-safe.
@@ -95,7 +86,7 @@ auto CallBounded(ProxySlot<Proxy>& slot, std::chrono::milliseconds timeout, cons
         } catch (const zov::com::Service_not_available_exception&) {
             slot.Drop(proxy);
         } catch (...) {
-            LogError() << "DM: " << what << " failed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+            LogError() << "DM: " << what << " failed: " << ExceptionText(std::current_exception()) << VLMR_FILE_LINE;
             return std::nullopt;
         }
     }

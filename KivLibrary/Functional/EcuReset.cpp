@@ -8,6 +8,7 @@
 #include "KivLibrary/Logger/Logging.h"
 #include "uds/ServiceNames.h"
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -84,15 +85,12 @@ CheckResult EcuReset::HandleHardReset() {
 
 void EcuReset::ResetProgramming(SWupdateState state) {
     LogInfo() << "EcuReset(HardReset): Handling for SWupdateStatus=" << toString(state) << VLMR_FILE_LINE;
-    // The worker would otherwise go on calling UCM TransferData on a session
-    // that ResetProgramming closes.
-    // TODO(download): use the download handlers' abort of a local transfer
-    // once they are merged; until then the worker is stopped here.
-    StopFlashingThread();
+    // The download's worker is stopped and joined before the UCM session is
+    // closed, and a DPT transfer kept locally ends too.
+    m_sessionData->AbortLocalTransfer();
     m_sessionData->ResetProgramming(m_ucmAdaptor, m_storage, m_conversation, m_cleanupErrorDtc);
-    // A download still kept in the session (the dpt record) ends as well.
-    EndLocalDownload();
-    const std::shared_ptr<AutonomousCheck> autonomousCheck = m_autonomousCheck ? *m_autonomousCheck : nullptr;
+    const std::shared_ptr<AutonomousCheck> autonomousCheck =
+        m_autonomousCheck ? std::atomic_load(m_autonomousCheck) : nullptr;
     if (m_sessionData->IsStatusAllowingIVDCheck() && !m_sessionData->AutonomousCheckDone && autonomousCheck) {
         LogInfo() << "ECUReset::ResetProgramming: do retrigger of AutonomousCheck" << VLMR_FILE_LINE;
         autonomousCheck->StartIvdTimer();
@@ -120,7 +118,7 @@ CheckResult EcuReset::FakeHardReset() {
                                    "SubFunctionNotSupportedInActiveSession");
     }
     LogInfo() << "Sending Fake Reset" << VLMR_FILE_LINE;
-    EndLocalDownload();
+    m_sessionData->AbortLocalTransfer();
     m_conversation->cancel();
     LogInfo() << "Cancelled diagnosticConversation with DM" << VLMR_FILE_LINE;
     return CheckResult::PassWithLine("EcuReset: fake HardReset sent");
@@ -156,30 +154,4 @@ CheckResult EcuReset::FakeKeyOffOnReset() {
     m_conversation->cancel();
     LogInfo() << "EcuReset: cancelled diagnosticConversation with DM" << VLMR_FILE_LINE;
     return CheckResult::PassWithLine("EcuReset: fake KeyOffOnReset sent");
-}
-
-void EcuReset::StopFlashingThread() {
-    if (const std::shared_ptr<FlashingThread> worker = m_sessionData->GetFlashingThread()) {
-        LogInfo() << "EcuReset: stopping the download's flashing thread" << VLMR_FILE_LINE;
-        worker->stopAndJoin();
-        m_sessionData->ResetFlashingThread();
-    }
-}
-
-void EcuReset::EndLocalDownload() {
-    const std::shared_ptr<RFS> rfs = m_sessionData->GetRFS();
-    const bool recordOpen = rfs && rfs->IsTransferActive();
-    if (m_sessionData->IsRequestDownloadFinished() && !recordOpen && !m_sessionData->GetFlashingThread()) {
-        return;
-    }
-    // TODO(download): the download handlers' abort of a local transfer
-    // replaces these steps once it is merged.
-    LogInfo() << "EcuReset: ending the unfinished download" << VLMR_FILE_LINE;
-    StopFlashingThread();
-    m_sessionData->ResetTransferProgress();
-    if (recordOpen) {
-        rfs->ClearData();
-        rfs->SetTransferActive(false);
-    }
-    m_sessionData->SetRequestDownloadFinished(true);
 }

@@ -35,11 +35,6 @@ private:
     CheckResult HandleInstallComplete(SWupdateState state);
     CheckResult FakeHardReset();
     CheckResult FakeKeyOffOnReset();
-    // Stops the download's worker thread and waits for it, so that no UCM
-    // TransferData runs while the session is reset.
-    void StopFlashingThread();
-    // Ends a download that never reached UCM (a block kept in the session).
-    void EndLocalDownload();
 
     std::shared_ptr<KivDMConversation> m_conversation;
     std::shared_ptr<DTCService> m_cleanupErrorDtc;

@@ -2,6 +2,7 @@
 
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Helper/HelperTypes.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
@@ -29,19 +30,14 @@ UdsServiceDependencies Bundle(std::shared_ptr<SessionData> sessionData,
                               std::shared_ptr<PersistentDataStorage> storage,
                               std::shared_ptr<KivDMConversation> conversation,
                               std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair,
-                              std::shared_ptr<DTCService> cleanupErrorDtc) {
-    return UdsServiceDependencies{std::move(sessionData),  std::move(ucmAdaptor), std::move(storage),
-                                  std::move(conversation), std::move(selfRepair), std::move(cleanupErrorDtc)};
-}
-
-std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
+                              std::shared_ptr<DTCService> cleanupErrorDtc, const UdsServiceSettings& settings) {
+    return UdsServiceDependencies{std::move(sessionData),
+                                  std::move(ucmAdaptor),
+                                  std::move(storage),
+                                  std::move(conversation),
+                                  std::move(selfRepair),
+                                  std::move(cleanupErrorDtc),
+                                  settings};
 }
 
 }  // namespace
@@ -64,16 +60,19 @@ void LogBytes(const std::vector<uint8_t>& bytes, const std::string& label) {
     }
 }
 
-GenericUdsServiceImpl::GenericUdsServiceImpl(
-    ara::com::MethodCallProcessingMode mode, std::shared_ptr<SessionData> sessionData,
-    std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, std::shared_ptr<PersistentDataStorage> storage,
-    std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair, std::shared_ptr<DTCService> cleanupErrorDtc,
-    std::shared_ptr<KivDMConversation> conversation, AutonomousCheckSlot& autonomousCheck)
+GenericUdsServiceImpl::GenericUdsServiceImpl(ara::com::MethodCallProcessingMode mode,
+                                             std::shared_ptr<SessionData> sessionData,
+                                             std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
+                                             std::shared_ptr<PersistentDataStorage> storage,
+                                             std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair,
+                                             std::shared_ptr<DTCService> cleanupErrorDtc,
+                                             std::shared_ptr<KivDMConversation> conversation,
+                                             AutonomousCheckSlot& autonomousCheck, const UdsServiceSettings& settings)
     : GenericUDSServiceSkeleton(InstanceId(sessionData), mode),
-      m_serviceProcessor(
-          std::make_shared<ServiceProcessor>(Bundle(sessionData, std::move(ucmAdaptor), std::move(storage),
-                                                    conversation, std::move(selfRepair), std::move(cleanupErrorDtc)),
-                                             autonomousCheck)),
+      m_serviceProcessor(std::make_shared<ServiceProcessor>(
+          Bundle(sessionData, std::move(ucmAdaptor), std::move(storage), conversation, std::move(selfRepair),
+                 std::move(cleanupErrorDtc), settings),
+          autonomousCheck)),
       m_conversation(std::move(conversation)) {}
 
 GenericUdsServiceImpl::~GenericUdsServiceImpl() {
@@ -120,7 +119,8 @@ jux::com::Future<GenericUdsServiceImpl::HandleMessageOutput> GenericUdsServiceIm
             promise.set_value(HandleMessageOutput{std::vector<uint8_t>(response.begin() + 1, response.end())});
         }
     } catch (...) {
-        LogError() << "GeneralReject: HandleMessage failed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << "GeneralReject: HandleMessage failed: " << ExceptionText(std::current_exception())
+                   << VLMR_FILE_LINE;
         promise.set_exception(
             std::make_exception_ptr(UDSServiceFailed(ConvertUdsNrcToDmCode(UDS::ToByte(UDS::Nrc::generalReject)))));
     }

@@ -482,6 +482,9 @@ void KivRuntime::diag_status_changed_proc() {
 }
 
 void KivRuntime::cancel_sw_download() {
+    // A download of either kind ends with the conversation, also a dpt
+    // transfer in IDLE that UCM never saw.
+    m_sessionData->AbortLocalTransfer();
     const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
     const SWupdateState state = status ? status->GetStatus() : SWupdateState::INVALID;
     LogInfo() << "KivRuntime::cancel_sw_download: SWupdateStatus=" << toString(state) << VLMR_FILE_LINE;

@@ -292,7 +292,7 @@ TEST_F(ReadAndResetTest, ReadsFollowTheUpdateStateAndWaitForTheStartUp) {
 
 TEST_F(ReadAndResetTest, EcuResetInEveryUpdateState) {
     auto check = std::make_shared<CountingCheck>();
-    stack.AutonomousCheckSlotRef() = check;
+    stack.AutonomousCheck() = check;
     SetState(SWupdateState::IDLE);
     EXPECT_EQ(dm.Uds({0x11}), (Bytes{0x7F, 0x11, 0x13}));
     EXPECT_EQ(dm.Uds({0x11, 0x01, 0x00}), (Bytes{0x7F, 0x11, 0x13}));
