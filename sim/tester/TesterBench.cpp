@@ -67,6 +67,9 @@ Bytes Payload(uint16_t id, uint32_t size) {
     return payload;
 }
 
+// UCM's cluster-integrity status of a valid value.
+constexpr uint8_t kIntegrityValid = 7;
+
 PartitionEnum Other(PartitionEnum partition) {
     return partition == PartitionEnum::A ? PartitionEnum::B : PartitionEnum::A;
 }
@@ -103,6 +106,18 @@ TesterBench::TesterBench(Options options) : m_options(std::move(options)), m_san
     ucm.inactivePartitionIsB = m_sandbox.ActivePartition() == PartitionEnum::A;
     fs::create_directories(m_sandbox.Root() + "/sim");
     m_ucm = std::make_unique<UpdateManager>(ucm);
+    // Every configured cluster is intact in both partitions; an installation
+    // reports the same integrity values.
+    for (const NamedLogisticsFile& file : m_sandbox.Logistics(PartitionEnum::A)) {
+        const std::string cluster = Unquote(file.second.name);
+        UpdateManager::IntegrityValue value{};
+        for (size_t i = 0; i < value.size(); ++i) {
+            value[i] = static_cast<uint8_t>(cluster[i % cluster.size()] + i);
+        }
+        for (bool partitionB : {false, true}) {
+            m_ucm->SetClusterIntegrity(cluster, partitionB, kIntegrityValid, value);
+        }
+    }
     m_dm = std::make_unique<DiagnosticManager>(DiagnosticManager::Options::FromConfiguration(*m_configuration));
 }
 
