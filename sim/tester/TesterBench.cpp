@@ -79,6 +79,25 @@ PartitionEnum Other(PartitionEnum partition) {
 TesterBench::TesterBench() : TesterBench(Options{}) {}
 
 TesterBench::TesterBench(Options options) : m_options(std::move(options)), m_sandbox(MakeRoot(m_options, m_ownRoot)) {
+    try {
+        Prepare();
+    } catch (...) {
+        m_dm.reset();
+        m_ucm.reset();
+        platform::testhook::SetHostRoot("");
+        RemoveOwnRoot();
+        throw;
+    }
+}
+
+void TesterBench::RemoveOwnRoot() const {
+    if (m_ownRoot && !m_options.keepRoot) {
+        std::error_code error;
+        fs::remove_all(m_sandbox.Root(), error);
+    }
+}
+
+void TesterBench::Prepare() {
     // Every system path of the process (database, "/sys/swupd/" files) goes
     // below the sandbox.
     platform::testhook::SetHostRoot(m_sandbox.Root());
@@ -110,6 +129,9 @@ TesterBench::TesterBench(Options options) : m_options(std::move(options)), m_san
     // reports the same integrity values.
     for (const NamedLogisticsFile& file : m_sandbox.Logistics(PartitionEnum::A)) {
         const std::string cluster = Unquote(file.second.name);
+        if (cluster.empty()) {
+            continue;
+        }
         UpdateManager::IntegrityValue value{};
         for (size_t i = 0; i < value.size(); ++i) {
             value[i] = static_cast<uint8_t>(cluster[i % cluster.size()] + i);
@@ -132,10 +154,7 @@ TesterBench::~TesterBench() {
     ResetProcessState();
     ara::exec::testhook::Reset();
     platform::testhook::SetHostRoot("");
-    if (m_ownRoot && !m_options.keepRoot) {
-        std::error_code error;
-        fs::remove_all(m_sandbox.Root(), error);
-    }
+    RemoveOwnRoot();
 }
 
 std::vector<NamedLogisticsFile> TesterBench::InstalledLogistics(PartitionEnum partition) const {

@@ -93,6 +93,8 @@ public:
     std::optional<SWupdateState> SwUpdateState() const;
 
 private:
+    void Prepare();
+    void RemoveOwnRoot() const;
     void Launch();
     void End(bool powercut);
     std::vector<NamedLogisticsFile> InstalledLogistics(PartitionEnum partition) const;
