@@ -122,3 +122,14 @@ int32_t SWupdateStatus::GetSwUpdateFlag() {
 bool SWupdateStatus::IsProgrammingAllowed() { return m_status.load() == SWupdateState::IDLE && !FastShutDown::IsSet(); }
 
 SWupdateState SWupdateStatus::GetStatus() { return m_status.load(); }
+
+bool UpdateSwStatus(const std::shared_ptr<SWupdateStatus>& status, SWupdateState state, const std::string& step) {
+    if (!status) {
+        return false;
+    }
+    if (!status->SetStatus(state)) {
+        LogError() << step << ": failed to update SW status to " << toString(state) << VLMR_FILE_LINE;
+        return false;
+    }
+    return true;
+}

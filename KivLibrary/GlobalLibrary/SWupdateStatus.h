@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 class SWupdateStatus {
 public:
@@ -46,5 +47,11 @@ private:
     // the state at once (fast-shutdown callback against a method thread).
     std::mutex m_changeMutex;
 };
+
+// The one way the runtime, the emergency update and the self-repair change the
+// state: a refusal is logged at error level as the step name followed by
+// ": failed to update SW status to " and the state's name. Without a status
+// object nothing changes and the result is false.
+bool UpdateSwStatus(const std::shared_ptr<SWupdateStatus>& status, SWupdateState state, const std::string& step);
 
 #endif
