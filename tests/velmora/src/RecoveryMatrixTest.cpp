@@ -1,0 +1,382 @@
+// The recovery of an interrupted update at start-up, through the whole process
+// over one sandbox and the real database stack: every persisted state, with and
+// without a session id, with the partition to update active or not, against an
+// update manager that answers, already committed, already closed the session
+// or is not there. Then power cuts at every write and sync of the recovery.
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/GlobalLibrary/SharedMemoryInterface.h"
+#include "KivLibrary/Persistency/AraPersistency.h"
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
+#include "tests/velmora/src/ProcessHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+using testsupport::DbSnapshot;
+
+constexpr uint32_t kSession = 0x2A17;
+constexpr uint32_t kNone = SessionData::kNoUcmSession;
+constexpr const char* kDatabase = "KivDatabase";
+
+enum class Ucm { kAnswering, kCommitted, kClosed, kUnreachable };
+
+const char* Name(Ucm ucm) {
+    switch (ucm) {
+        case Ucm::kAnswering:
+            return "answering";
+        case Ucm::kCommitted:
+            return "committed";
+        case Ucm::kClosed:
+            return "closed";
+        case Ucm::kUnreachable:
+            return "unreachable";
+    }
+    return "?";
+}
+
+// An update manager with one session, its answers as the platform's gives
+// them: a commit of a session that is not installed is ServiceNotSupported, any
+// call on a closed or unknown session SessionIdInvalid; the adaptor counts
+// those as success only with its flag.
+class SessionUcm : public testsupport::GatedUcmAdaptor {
+public:
+    void Seed(Ucm mode, const std::string& sessionState) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_reachable = mode != Ucm::kUnreachable;
+        m_state = mode == Ucm::kCommitted ? "committed" : mode == Ucm::kClosed ? "closed" : sessionState;
+        m_log.clear();
+    }
+    std::vector<std::string> Log() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_log;
+    }
+    std::string State() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_state;
+    }
+    // While cut, no call reaches the update manager (the process has no power).
+    void Cut(bool cut) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cut = cut;
+    }
+
+    bool commitUpdate(const uint32_t& id, bool ignoreNotSupported) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Reach("CommitUpdate", id)) {
+            return false;
+        }
+        if (id != kSession || m_state == "closed") {
+            return false;  // SessionIdInvalid
+        }
+        if (m_state != "installed") {
+            return ignoreNotSupported;  // ServiceNotSupported
+        }
+        m_state = "committed";
+        return true;
+    }
+    bool DOClose(const uint32_t& id, bool ignoreInvalidSession) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!Reach("Close", id)) {
+            return false;
+        }
+        if (id != kSession || m_state == "closed") {
+            return ignoreInvalidSession;
+        }
+        m_state = "closed";
+        return true;
+    }
+    bool GetInstallationStatus(uint32_t id, UCM::GetInstallationStatusOutput&) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return Reach("GetInstallationStatus", id) && id == kSession && m_state != "closed";
+    }
+
+private:
+    bool Reach(const char* method, uint32_t id) {
+        if (m_cut || !m_reachable) {
+            return false;
+        }
+        m_log.push_back(std::string(method) + "(" + (id == kNone ? "none" : std::to_string(id)) + ")");
+        return true;
+    }
+
+    std::mutex m_mutex;
+    bool m_reachable = true;
+    bool m_cut = false;
+    std::string m_state;
+    std::vector<std::string> m_log;
+};
+
+// Keeps the last state each DTC was set to.
+class LastStateDtc : public DTCService {
+public:
+    bool Startup() override { return true; }
+    bool Shutdown() override { return true; }
+    bool SetDTCState(int state, unsigned) override {
+        m_state = state;
+        return true;
+    }
+    bool GetDTCState(uint8_t& state) override {
+        state = static_cast<uint8_t>(m_state.load());
+        return m_state >= 0;
+    }
+    std::atomic<int> m_state{-1};
+};
+
+enum class Records { kKept, kInstalled, kRolledBack };
+
+struct Expected {
+    SWupdateState state;
+    Records records;
+    bool sessionKept;
+    bool partitionKept;
+    std::vector<std::string> calls;
+    int dtc;  // CLEANUP ERROR: 0 passed, 1 failed
+};
+
+// The cases of one rule: -1 or an empty list means any.
+struct Rule {
+    std::vector<int> states;
+    int withId;
+    int samePartition;
+    std::vector<Ucm> ucm;
+    Expected expected;
+};
+
+const std::string C = "CommitUpdate(10775)";
+const std::string X = "Close(10775)";
+const std::string N = "Close(none)";
+const std::string S = "GetInstallationStatus(10775)";
+const std::vector<Ucm> kReached = {Ucm::kAnswering, Ucm::kCommitted, Ucm::kClosed};
+const std::vector<Ucm> kOpen = {Ucm::kAnswering, Ucm::kCommitted};
+const std::vector<Ucm> kOff = {Ucm::kUnreachable};
+const auto I = SWupdateState::IDLE;
+
+// First matching rule wins. Keys: the persisted session id and partition to
+// update after the start; records as seeded, committed or rolled back.
+const std::vector<Rule> kRules = {
+    // Nothing was running: IDLE, the id goes, nothing is asked of UCM.
+    {{0, 1, 5}, -1, -1, {}, {I, Records::kKept, false, true, {}, 0}},
+    {{2, 3, 6, 4, 10}, 0, -1, {}, {I, Records::kKept, false, true, {}, 0}},
+    // An interrupted download is undone; its attempts stay counted.
+    {{2, 3, 6}, 1, -1, kOpen, {I, Records::kRolledBack, false, false, {X}, 0}},
+    {{6}, 1, -1, {Ucm::kClosed}, {I, Records::kRolledBack, false, false, {X}, 0}},
+    {{2, 3}, 1, -1, {Ucm::kClosed}, {SWupdateState::UNDO_DOWNLOAD, Records::kKept, true, true, {X, S}, 1}},
+    {{2, 3, 6}, 1, -1, kOff, {SWupdateState::UNDO_DOWNLOAD, Records::kKept, true, true, {}, 1}},
+    // Installed, partition not toggled yet: wait.
+    {{4}, 1, 0, kReached, {SWupdateState::INSTALL_COMPLETE, Records::kKept, true, true, {S}, 0}},
+    {{4}, 1, 0, kOff, {SWupdateState::INSTALL_COMPLETE, Records::kKept, true, true, {}, 0}},
+    // Installed and toggled: commit and close.
+    {{4, 10}, 1, 1, {Ucm::kAnswering}, {I, Records::kInstalled, false, false, {C, X}, 0}},
+    {{4, 10}, 1, 1, {Ucm::kCommitted, Ucm::kClosed},
+     {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {C}, 1}},
+    {{4, 10}, 1, 1, kOff, {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {}, 1}},
+    // Prepared for shutdown but not toggled: roll back.
+    {{10}, 1, 0, kOpen, {I, Records::kRolledBack, false, false, {X}, 0}},
+    {{10}, 1, 0, {Ucm::kClosed}, {SWupdateState::ROLLBACK_IN_PROGRESS, Records::kKept, true, true, {X}, 1}},
+    {{10}, 1, 0, kOff, {SWupdateState::ROLLBACK_IN_PROGRESS, Records::kKept, true, true, {}, 1}},
+    // Power failure while committing: commit again (already done counts), close.
+    {{7}, 1, -1, kOpen, {I, Records::kInstalled, false, false, {C, X}, 0}},
+    {{7}, 1, -1, {Ucm::kClosed}, {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {C, S}, 1}},
+    {{7}, 1, -1, kOff, {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {}, 1}},
+    // ... without a session id, while closing, while rolling back: close again.
+    {{7, 8}, 0, -1, kReached, {I, Records::kInstalled, false, false, {N}, 0}},
+    {{7, 8}, 0, -1, kOff, {SWupdateState::UPDATE_IN_PROGRESS_CLOSE, Records::kKept, false, true, {}, 1}},
+    {{8}, 1, -1, kReached, {I, Records::kInstalled, false, false, {X}, 0}},
+    {{8}, 1, -1, kOff, {SWupdateState::UPDATE_IN_PROGRESS_CLOSE, Records::kKept, true, true, {}, 1}},
+    {{9}, 0, -1, kReached, {I, Records::kRolledBack, false, false, {N}, 0}},
+    {{9}, 1, -1, kReached, {I, Records::kRolledBack, false, false, {X}, 0}},
+    {{9}, -1, -1, kOff, {SWupdateState::ROLLBACK_IN_PROGRESS, Records::kKept, true, true, {}, 1}},
+};
+
+struct Row {
+    int state;
+    bool withId;
+    bool samePartition;
+    Ucm ucm;
+
+    std::string Name() const {
+        std::ostringstream out;
+        out << "state " << state << (withId ? " with id" : " without id")
+            << (samePartition ? ", partition active" : ", partition inactive") << ", UCM " << ::Name(ucm);
+        return out.str();
+    }
+};
+
+bool Matches(const Rule& rule, const Row& row) {
+    const auto in = [](const auto& list, auto value) {
+        return list.empty() || std::find(list.begin(), list.end(), value) != list.end();
+    };
+    return in(rule.states, row.state) && (rule.withId < 0 || rule.withId == (row.withId ? 1 : 0)) &&
+           (rule.samePartition < 0 || rule.samePartition == (row.samePartition ? 1 : 0)) && in(rule.ucm, row.ucm);
+}
+
+class RecoveryTest : public testsupport::ProcessTest {
+protected:
+    RecoveryTest() {
+        // The first start over an empty database imports the ACTIVE logistics.
+        const int exitCode = RunOnce();
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_TRUE(capture.Contains("Persistence database is empty, proceeding to read json files"));
+        m_base = Snapshot();
+        m_baseFile = ReadDatabaseFile();
+        m_installed = m_base.installedBlocks;
+        m_updated = m_installed;
+        for (LogicalBlock& block : m_updated) {
+            block.m_programmingAttempts = static_cast<uint16_t>(block.m_programmingAttempts + 3);
+            block.m_rfsMinVersion = {{'9', '9', '9', '9'}};
+            block.m_fingerPrint.m_serial = {{'N', 'E', 'W', '0', '0', '1'}};
+        }
+    }
+
+    VelmoraEntryDependencies RecoveryDeps() {
+        VelmoraEntryDependencies deps = Deps();
+        deps.runtime.createUcmAdaptor = [this](const std::string&, std::function<void(CurrentStatusType)>) {
+            return m_ucm;
+        };
+        deps.runtime.createDtcService = [this](const std::string& instance,
+                                               std::function<void()>) -> std::shared_ptr<DTCService> {
+            return instance == "1456" ? m_cleanupDtc : std::make_shared<LastStateDtc>();
+        };
+        return deps;
+    }
+
+    // One start of the process up to running, then an orderly stop.
+    int RunOnce() {
+        ResetProcessState();
+        ara::exec::testhook::Reset();
+        auto process = Start(RecoveryDeps());
+        EXPECT_TRUE(WaitRunning()) << capture.Dump();
+        return Stop(process);
+    }
+
+    std::string ReadDatabaseFile() const {
+        std::ifstream in(ara::per::KeyValueStorage::FilePath(kDatabase), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void WriteDatabaseFile(const std::string& bytes) const {
+        std::ofstream(ara::per::KeyValueStorage::FilePath(kDatabase), std::ios::binary | std::ios::trunc) << bytes;
+    }
+    static DbSnapshot Snapshot() {
+        testsupport::DatabaseStack stack(kDatabase);
+        return DbSnapshot::Of(*stack.database);
+    }
+
+    void Seed(const Row& row) {
+        WriteDatabaseFile(m_baseFile);
+        {
+            testsupport::DatabaseStack stack(kDatabase);
+            PersistentDataStorage& db = *stack.database;
+            ASSERT_TRUE(db.WriteSWupdateState(static_cast<SWupdateState>(row.state)));
+            if (row.withId) {
+                ASSERT_TRUE(db.WriteUcmSessionId(kSession));
+            } else {
+                ASSERT_TRUE(db.RemoveUcmSessionId());
+            }
+            const PartitionEnum active = builder.ActivePartition();
+            ASSERT_TRUE(db.WriteUpdateForPartition(row.samePartition ? active : InvertPartition(active)));
+            ASSERT_TRUE(db.WriteUpdatedLogicalBlocks(m_updated));
+            ASSERT_TRUE(db.WriteUpdatedEcuInfo(EcuInfo::ProgrammingNotConsistent));
+            ASSERT_TRUE(db.WriteInstalledEcuInfo(EcuInfo::ReprogrammableAndConsistent));
+            ASSERT_TRUE(db.SyncToStorage());
+        }
+        const bool download = row.state == 2 || row.state == 3 || row.state == 6;
+        m_ucm->Seed(row.ucm, download ? "open" : "installed");
+        m_cleanupDtc->m_state = -1;
+    }
+
+    DbSnapshot ExpectedDatabase(const Row& row, const Expected& expected) const {
+        DbSnapshot db = m_base;
+        db.hasState = true;
+        db.state = expected.state;
+        db.hasSessionId = row.withId && expected.sessionKept;
+        db.sessionId = db.hasSessionId ? kSession : 0;
+        db.hasPartition = expected.partitionKept;
+        db.partition = expected.partitionKept ? (row.samePartition ? builder.ActivePartition()
+                                                                   : InvertPartition(builder.ActivePartition()))
+                                              : PartitionEnum::INVALID;
+        db.hasUpdatedBlocks = db.hasInstalledBlocks = db.hasUpdatedEcuInfo = db.hasInstalledEcuInfo = true;
+        switch (expected.records) {
+            case Records::kKept:
+                db.installedBlocks = m_installed;
+                db.updatedBlocks = m_updated;
+                db.installedEcuInfo = EcuInfo::ReprogrammableAndConsistent;
+                db.updatedEcuInfo = EcuInfo::ProgrammingNotConsistent;
+                break;
+            case Records::kInstalled: {
+                // The update's records, with the minimum RFS version of the running software.
+                LogicalBlocks blocks = m_updated;
+                for (size_t i = 0; i < blocks.size(); ++i) {
+                    blocks[i].m_rfsMinVersion = m_installed[i].m_rfsMinVersion;
+                }
+                db.installedBlocks = db.updatedBlocks = blocks;
+                db.installedEcuInfo = db.updatedEcuInfo = EcuInfo::ProgrammingNotConsistent;
+                break;
+            }
+            case Records::kRolledBack: {
+                // The running software's records, the update's attempts still counted.
+                LogicalBlocks blocks = m_installed;
+                for (size_t i = 0; i < blocks.size(); ++i) {
+                    blocks[i].m_programmingAttempts = m_updated[i].m_programmingAttempts;
+                }
+                db.installedBlocks = db.updatedBlocks = blocks;
+                db.installedEcuInfo = db.updatedEcuInfo = EcuInfo::ReprogrammableAndConsistent;
+                break;
+            }
+        }
+        return db;
+    }
+
+    std::shared_ptr<SessionUcm> m_ucm = std::make_shared<SessionUcm>();
+    std::shared_ptr<LastStateDtc> m_cleanupDtc = std::make_shared<LastStateDtc>();
+    DbSnapshot m_base;
+    std::string m_baseFile;
+    LogicalBlocks m_installed;
+    LogicalBlocks m_updated;
+};
+
+TEST_F(RecoveryTest, EveryPersistedStateIsFinishedOrKeptAsTheUpdateManagerAllows) {
+    ASSERT_FALSE(m_installed.empty());
+    // The RFS version of the running software, published for the RT side.
+    EXPECT_EQ(box.ReadFile("sys/swupd/vm_rfs").size(), 4u);
+    const auto started = std::chrono::steady_clock::now();
+    size_t rows = 0;
+    for (int state = 0; state <= 10; ++state) {
+        for (const bool withId : {true, false}) {
+            for (const bool same : {true, false}) {
+                for (const Ucm ucm : {Ucm::kAnswering, Ucm::kCommitted, Ucm::kClosed, Ucm::kUnreachable}) {
+                    const Row row{state, withId, same, ucm};
+                    SCOPED_TRACE(row.Name());
+                    const auto rule = std::find_if(kRules.begin(), kRules.end(),
+                                                   [&row](const Rule& r) { return Matches(r, row); });
+                    ASSERT_NE(rule, kRules.end()) << "no rule";
+                    Seed(row);
+                    capture.Clear();
+                    ASSERT_EQ(RunOnce(), 0);
+                    ++rows;
+                    const Expected& expected = rule->expected;
+                    const DbSnapshot actual = Snapshot();
+                    EXPECT_EQ(toString(actual.state), toString(expected.state)) << capture.Dump();
+                    EXPECT_EQ(actual, ExpectedDatabase(row, expected));
+                    EXPECT_EQ(m_ucm->Log(), expected.calls);
+                    EXPECT_EQ(m_cleanupDtc->m_state.load(), expected.dtc);
+                    EXPECT_EQ(box.ReadFile("sys/swupd/vm_status"),
+                              SharedMemoryInterface::ToText(SWupdateStatus::ToPeerState(expected.state)));
+                    EXPECT_EQ(box.ReadFile("sys/swupd/vm_magic"), SharedMemoryInterface::kVmMagicValid);
+                }
+            }
+        }
+    }
+    std::cout << "recovery matrix: " << rows << " rows in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                     .count()
+              << " ms" << std::endl;
+}
+
+}  // namespace
