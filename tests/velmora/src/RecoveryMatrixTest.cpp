@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -24,6 +25,76 @@ using testsupport::DbSnapshot;
 constexpr uint32_t kSession = 0x2A17;
 constexpr uint32_t kNone = SessionData::kNoUcmSession;
 constexpr const char* kDatabase = "KivDatabase";
+
+// The power of the simulated ECU. Every write and sync of the database and
+// every call that reaches the update manager is one event; after the event
+// numbered `cutAfter` the medium freezes and no call reaches UCM any more, as
+// if the power had gone at that instant (the process itself runs on, with
+// nothing of what it does surviving).
+class Power {
+public:
+    static constexpr size_t kNever = std::numeric_limits<size_t>::max();
+
+    void Arm(size_t cutAfter) {
+        m_count = 0;
+        m_cutAfter = cutAfter;
+    }
+    // False when the event happens without power.
+    bool Event() {
+        const size_t n = ++m_count;
+        if (n == m_cutAfter) {
+            ara::per::testhook::FreezeMedium(true);
+        }
+        return n <= m_cutAfter;
+    }
+    size_t Count() const { return m_count; }
+
+private:
+    std::atomic<size_t> m_count{0};
+    std::atomic<size_t> m_cutAfter{kNever};
+};
+
+// The raw storage of the process with every write and sync counted as an event.
+class PoweredStorage : public PermanentStorage {
+public:
+    PoweredStorage(std::shared_ptr<PermanentStorage> inner, Power& power) : m_inner(std::move(inner)), m_power(power) {}
+
+    bool IsEmpty() override { return m_inner->IsEmpty(); }
+    uint64_t GetSize() override { return m_inner->GetSize(); }
+    bool Has(const std::string& key) override { return m_inner->Has(key); }
+    std::vector<std::string> GetAllKeys() override { return m_inner->GetAllKeys(); }
+#define VELMORA_FORWARD(T)                                                       \
+    bool Get(const std::string& k, T& v) override { return m_inner->Get(k, v); } \
+    bool Set(const std::string& k, T v) override { return Write(m_inner->Set(k, v)); }
+    VELMORA_FORWARD(bool)
+    VELMORA_FORWARD(uint8_t)
+    VELMORA_FORWARD(uint16_t)
+    VELMORA_FORWARD(uint32_t)
+    VELMORA_FORWARD(uint64_t)
+    VELMORA_FORWARD(int8_t)
+    VELMORA_FORWARD(int16_t)
+    VELMORA_FORWARD(int32_t)
+    VELMORA_FORWARD(int64_t)
+    VELMORA_FORWARD(float)
+    VELMORA_FORWARD(double)
+#undef VELMORA_FORWARD
+    bool Get(const std::string& k, std::string& v) override { return m_inner->Get(k, v); }
+    bool Get(const std::string& k, std::vector<uint8_t>& v) override { return m_inner->Get(k, v); }
+    bool Set(const std::string& k, const std::string& v) override { return Write(m_inner->Set(k, v)); }
+    bool Set(const std::string& k, const std::vector<uint8_t>& v) override { return Write(m_inner->Set(k, v)); }
+    bool Clear() override { return Write(m_inner->Clear()); }
+    bool Remove(const std::string& k) override { return Write(m_inner->Remove(k)); }
+    bool Persist() override { return Write(m_inner->Persist()); }
+
+private:
+    bool Write(bool result) {
+        (void)m_power.Event();
+        return result;
+    }
+
+    std::shared_ptr<PermanentStorage> m_inner;
+    Power& m_power;
+};
 
 enum class Ucm { kAnswering, kCommitted, kClosed, kUnreachable };
 
@@ -61,11 +132,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_state;
     }
-    // While cut, no call reaches the update manager (the process has no power).
-    void Cut(bool cut) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_cut = cut;
-    }
+    explicit SessionUcm(Power& power) : m_power(power) {}
 
     bool commitUpdate(const uint32_t& id, bool ignoreNotSupported) override {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -99,7 +166,7 @@ public:
 
 private:
     bool Reach(const char* method, uint32_t id) {
-        if (m_cut || !m_reachable) {
+        if (!m_reachable || !m_power.Event()) {
             return false;
         }
         m_log.push_back(std::string(method) + "(" + (id == kNone ? "none" : std::to_string(id)) + ")");
@@ -108,7 +175,7 @@ private:
 
     std::mutex m_mutex;
     bool m_reachable = true;
-    bool m_cut = false;
+    Power& m_power;
     std::string m_state;
     std::vector<std::string> m_log;
 };
@@ -174,7 +241,10 @@ const std::vector<Rule> kRules = {
     {{4}, 1, 0, kOff, {SWupdateState::INSTALL_COMPLETE, Records::kKept, true, true, {}, 0}},
     // Installed and toggled: commit and close.
     {{4, 10}, 1, 1, {Ucm::kAnswering}, {I, Records::kInstalled, false, false, {C, X}, 0}},
-    {{4, 10}, 1, 1, {Ucm::kCommitted, Ucm::kClosed},
+    {{4, 10},
+     1,
+     1,
+     {Ucm::kCommitted, Ucm::kClosed},
      {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {C}, 1}},
     {{4, 10}, 1, 1, kOff, {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {}, 1}},
     // Prepared for shutdown but not toggled: roll back.
@@ -237,6 +307,9 @@ protected:
 
     VelmoraEntryDependencies RecoveryDeps() {
         VelmoraEntryDependencies deps = Deps();
+        deps.storageFactory = [this](const std::string& name) {
+            return std::make_shared<PoweredStorage>(CreateAraPersistency(name), m_power);
+        };
         deps.runtime.createUcmAdaptor = [this](const std::string&, std::function<void(CurrentStatusType)>) {
             return m_ucm;
         };
@@ -333,7 +406,8 @@ protected:
         return db;
     }
 
-    std::shared_ptr<SessionUcm> m_ucm = std::make_shared<SessionUcm>();
+    Power m_power;
+    std::shared_ptr<SessionUcm> m_ucm = std::make_shared<SessionUcm>(m_power);
     std::shared_ptr<LastStateDtc> m_cleanupDtc = std::make_shared<LastStateDtc>();
     DbSnapshot m_base;
     std::string m_baseFile;
@@ -353,8 +427,8 @@ TEST_F(RecoveryTest, EveryPersistedStateIsFinishedOrKeptAsTheUpdateManagerAllows
                 for (const Ucm ucm : {Ucm::kAnswering, Ucm::kCommitted, Ucm::kClosed, Ucm::kUnreachable}) {
                     const Row row{state, withId, same, ucm};
                     SCOPED_TRACE(row.Name());
-                    const auto rule = std::find_if(kRules.begin(), kRules.end(),
-                                                   [&row](const Rule& r) { return Matches(r, row); });
+                    const auto rule =
+                        std::find_if(kRules.begin(), kRules.end(), [&row](const Rule& r) { return Matches(r, row); });
                     ASSERT_NE(rule, kRules.end()) << "no rule";
                     Seed(row);
                     capture.Clear();
@@ -373,10 +447,58 @@ TEST_F(RecoveryTest, EveryPersistedStateIsFinishedOrKeptAsTheUpdateManagerAllows
             }
         }
     }
-    std::cout << "recovery matrix: " << rows << " rows in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
-                     .count()
-              << " ms" << std::endl;
+    std::cout
+        << "recovery matrix: " << rows << " rows in "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
+        << " ms" << std::endl;
+}
+
+}  // namespace
+
+namespace {
+
+// For every n: the power goes after the n-th write, sync or UCM call of a
+// start; the next start over the same medium and update manager reaches the
+// same end as a start without a cut.
+TEST_F(RecoveryTest, APowerCutAtAnyPointOfTheRecoveryConvergesOnTheNextStart) {
+    const std::vector<Row> scenarios = {
+        {10, true, true, Ucm::kAnswering},   // commit and close
+        {10, true, false, Ucm::kAnswering},  // roll back
+        {3, true, true, Ucm::kAnswering},    // undo a download
+        {7, true, true, Ucm::kAnswering},    // commit again after a cut
+        {9, false, true, Ucm::kAnswering},   // roll back without a session
+    };
+    const auto started = std::chrono::steady_clock::now();
+    size_t points = 0;
+    for (const Row& row : scenarios) {
+        SCOPED_TRACE(row.Name());
+        Seed(row);
+        m_power.Arm(Power::kNever);
+        ASSERT_EQ(RunOnce(), 0);
+        const size_t events = m_power.Count();
+        const DbSnapshot end = Snapshot();
+        const std::string endUcm = m_ucm->State();
+        ASSERT_EQ(toString(end.state), toString(SWupdateState::IDLE)) << capture.Dump();
+
+        for (size_t n = 1; n <= events; ++n) {
+            SCOPED_TRACE("power cut after event " + std::to_string(n));
+            Seed(row);
+            m_power.Arm(n);
+            capture.Clear();
+            ASSERT_EQ(RunOnce(), 0);
+            ara::per::testhook::Reset();
+            m_power.Arm(Power::kNever);
+            ASSERT_EQ(RunOnce(), 0);
+            ++points;
+            EXPECT_EQ(Snapshot(), end) << capture.Dump();
+            EXPECT_EQ(m_ucm->State(), endUcm);
+            EXPECT_EQ(m_cleanupDtc->m_state.load(), 0);
+        }
+    }
+    std::cout
+        << "power cuts: " << points << " points in "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
+        << " ms" << std::endl;
 }
 
 }  // namespace
