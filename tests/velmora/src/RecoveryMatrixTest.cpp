@@ -296,6 +296,13 @@ protected:
         EXPECT_TRUE(capture.Contains("Persistence database is empty, proceeding to read json files"));
         m_base = Snapshot();
         m_baseFile = ReadDatabaseFile();
+        // ... as both the INSTALLED and the UPDATED records, one per configured block.
+        EXPECT_EQ(m_base.installedBlocks, m_base.updatedBlocks);
+        EXPECT_EQ(m_base.installedBlocks.size(), builder.FlashBlocks().size());
+        EXPECT_TRUE(m_base.hasInstalledEcuInfo && m_base.hasUpdatedEcuInfo);
+        EXPECT_EQ(m_base.installedEcuInfo, m_base.updatedEcuInfo);
+        EXPECT_EQ(toString(m_base.state), toString(SWupdateState::IDLE));
+        EXPECT_FALSE(m_base.hasSessionId);
         m_installed = m_base.installedBlocks;
         m_updated = m_installed;
         for (LogicalBlock& block : m_updated) {
@@ -321,11 +328,21 @@ protected:
     }
 
     // One start of the process up to running, then an orderly stop.
-    int RunOnce() {
+    int RunOnce(const std::function<void(KivRuntime&)>& whileRunning = nullptr) {
         ResetProcessState();
         ara::exec::testhook::Reset();
-        auto process = Start(RecoveryDeps());
+        std::weak_ptr<KivRuntime> runtime;
+        VelmoraEntryDependencies deps = RecoveryDeps();
+        deps.runtimeCreated = [&runtime](std::weak_ptr<KivRuntime> created) { runtime = created; };
+        auto process = Start(deps);
         EXPECT_TRUE(WaitRunning()) << capture.Dump();
+        if (whileRunning) {
+            if (const auto running = runtime.lock()) {
+                whileRunning(*running);
+            } else {
+                ADD_FAILURE() << "no runtime";
+            }
+        }
         return Stop(process);
     }
 
@@ -499,6 +516,56 @@ TEST_F(RecoveryTest, APowerCutAtAnyPointOfTheRecoveryConvergesOnTheNextStart) {
         << "power cuts: " << points << " points in "
         << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
         << " ms" << std::endl;
+}
+
+}  // namespace
+
+namespace {
+
+// The integrity caches start from the stored integrity results: the ACTIVE
+// cache from the INSTALLED records, the MIRROR cache from the UPDATED ones
+// while an update waits for its partition; a stored state 3 is valid and
+// corrupt at once.
+TEST_F(RecoveryTest, TheIntegrityCachesStartFromTheStoredResults) {
+    for (LogicalBlock& block : m_updated) {
+        block.m_IVD.m_state = 1;
+        block.m_IVD.m_data.fill(0x11);
+    }
+    const Row row{4, true, false, Ucm::kAnswering};
+    Seed(row);
+    {
+        testsupport::DatabaseStack stack(kDatabase);
+        LogicalBlocks installed = m_installed;
+        installed.front().m_IVD.m_state = 3;
+        installed.front().m_IVD.m_data.fill(0x33);
+        ASSERT_TRUE(stack.database->WriteInstalledLogicalBlocks(installed));
+        ASSERT_TRUE(stack.database->SyncToStorage());
+    }
+    ASSERT_EQ(RunOnce([this](KivRuntime& runtime) {
+                  const auto session = runtime.Context().sessionData;
+                  EXPECT_FALSE(session->IsUcmCopyInProgress());
+                  const auto active = session->GetInstalledLogistics();
+                  const auto mirror = session->GetUpdatedLogistics();
+                  ASSERT_TRUE(active && mirror);
+                  for (const LogicalBlockCache& entry : active->blocks) {
+                      const bool first = entry.id == m_installed.front().m_id;
+                      SCOPED_TRACE("ACTIVE block " + std::to_string(entry.id));
+                      EXPECT_EQ(entry.IVD_IsValid, first);
+                      EXPECT_EQ(entry.IVD_IsCorrupt, first);
+                      EXPECT_EQ(entry.IVD[0], first ? 0x33 : 0);
+                      EXPECT_FALSE(entry.IVD_Retrieved);
+                      EXPECT_TRUE(entry.IVD_ACIsCorrupt);
+                  }
+                  size_t filled = 0;
+                  for (const LogicalBlockCache& entry : mirror->blocks) {
+                      if (entry.IVD_IsValid && !entry.IVD_IsCorrupt && entry.IVD[31] == 0x11) {
+                          ++filled;
+                      }
+                  }
+                  EXPECT_EQ(filled, m_updated.size());
+              }),
+              0);
+    EXPECT_TRUE(capture.Contains("partition not toggled! Remain in InstallComplete = INSTALL_COMPLETE"));
 }
 
 }  // namespace
