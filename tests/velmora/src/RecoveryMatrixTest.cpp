@@ -7,6 +7,7 @@
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/GlobalLibrary/SharedMemoryInterface.h"
 #include "KivLibrary/Persistency/AraPersistency.h"
+#include "KivLibrary/Persistency/DatabaseItems.h"
 #include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
 #include "tests/velmora/src/ProcessHarness.h"
 
@@ -566,6 +567,29 @@ TEST_F(RecoveryTest, TheIntegrityCachesStartFromTheStoredResults) {
               }),
               0);
     EXPECT_TRUE(capture.Contains("partition not toggled! Remain in InstallComplete = INSTALL_COMPLETE"));
+}
+
+}  // namespace
+
+namespace {
+
+// A close whose UPDATED records cannot be read copies nothing: the INSTALLED
+// records stay and so does the in-progress state, for the next start.
+TEST_F(RecoveryTest, UnreadableUpdatedRecordsNeverReplaceTheInstalledOnes) {
+    const Row row{8, true, true, Ucm::kAnswering};
+    Seed(row);
+    {
+        testsupport::DatabaseStack stack(kDatabase);
+        ASSERT_TRUE(stack.raw->Set(DatabaseKeys::kUpdatedLogicalBlocks, std::vector<uint8_t>{0x07}));
+        ASSERT_TRUE(stack.raw->Persist());
+    }
+    ASSERT_EQ(RunOnce(), 0);
+    const DbSnapshot after = Snapshot();
+    EXPECT_EQ(toString(after.state), toString(SWupdateState::UPDATE_IN_PROGRESS_CLOSE)) << capture.Dump();
+    EXPECT_EQ(after.installedBlocks, m_installed);
+    EXPECT_EQ(after.installedEcuInfo, EcuInfo::ReprogrammableAndConsistent);
+    EXPECT_EQ(m_cleanupDtc->m_state.load(), 1);
+    EXPECT_TRUE(capture.Contains("Closing of sessionId :10775 has FAILED; state = UPDATE_IN_PROGRESS_CLOSE"));
 }
 
 }  // namespace
