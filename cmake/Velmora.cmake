@@ -17,14 +17,16 @@ function(velmora_library target)
   target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
-# velmora_test(<target> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>])
+# velmora_test(<target> SOURCES <files...> [DEPS <targets...>] [LABELS <labels...>] [STRICT_STORAGE])
 # One GoogleTest binary per module; every test case becomes a ctest test.
 # LABELS tsan puts the binary into the ThreadSanitizer pass (target tsan_tests).
+# STRICT_STORAGE runs every case a second time (prefix "strict.") over a
+# storage stand-in that refuses to remove an absent key, as some platforms do.
 if(NOT TARGET tsan_tests)
   add_custom_target(tsan_tests)
 endif()
 function(velmora_test target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "STRICT_STORAGE" "" "SOURCES;DEPS;LABELS" ${ARGN})
   if(NOT ARG_SOURCES)
     return()
   endif()
@@ -38,6 +40,13 @@ function(velmora_test target)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
   else()
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
+  if(ARG_STRICT_STORAGE)
+    set(strict_properties ENVIRONMENT VELMORA_KVS_STRICT_REMOVE=1 TIMEOUT 300)
+    if(ARG_LABELS)
+      list(APPEND strict_properties LABELS "${ARG_LABELS}")
+    endif()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 TEST_PREFIX "strict." PROPERTIES ${strict_properties})
   endif()
 endfunction()
 

@@ -1,7 +1,13 @@
 // Table-driven hierarchical state machine with run-to-completion semantics.
-// Not thread-safe: the owner serialises Start, Stop and Trigger. A Trigger issued
-// from inside a guard, action, entry or exit function is queued and handled after
-// the running step completes.
+// Not thread-safe: the owner serialises Start, Stop and Trigger.
+//
+// A Trigger issued from inside a guard, action, entry or exit function is
+// queued until the running step completes: the nested call returns at once,
+// the code that issued it still sees the old state (GetCurrentState), and the
+// queued triggers are handled in order by the outermost Trigger (or Start)
+// before it returns. At most 100 queued triggers are handled per outer call;
+// the rest are dropped with an error log. A guard or action that throws
+// discards the queue.
 #ifndef STATEMACHINE_STATEMACHINE_H
 #define STATEMACHINE_STATEMACHINE_H
 

@@ -11,7 +11,11 @@ constexpr uint8_t kResponseSid = 0x68;
 constexpr uint8_t kSubFunctionMask = 0x7F;
 constexpr size_t kNodeIdentificationNumberSize = 2;
 
-bool NeedsNodeIdentificationNumber(uint8_t controlType) { return controlType == 4 || controlType == 5; }
+// The suppress-positive-response bit changes nothing in the frame's layout.
+bool NeedsNodeIdentificationNumber(uint8_t controlType) {
+    const uint8_t type = static_cast<uint8_t>(controlType & kSubFunctionMask);
+    return type == 4 || type == 5;
+}
 }  // namespace
 
 CommunicationControlRequest::CommunicationControlRequest(uint8_t controlType, uint8_t communicationType) {

@@ -8,7 +8,8 @@ namespace UDS {
 
 class CommunicationControlRequest : public Message {
 public:
-    // Control types 4 and 5 need the two-byte node identification number and throw
+    // Control types 4 and 5 (with or without the suppress-positive-response bit)
+    // need the two-byte node identification number and throw
     // InvalidArgumentException without it.
     CommunicationControlRequest(uint8_t controlType, uint8_t communicationType);
     // The node identification number is used only by control types 4 and 5, which need exactly two bytes.

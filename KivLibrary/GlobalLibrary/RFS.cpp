@@ -251,8 +251,11 @@ bool RFS::ConvertEntry(size_t offset, const LogicalBlocks& storedBlocks, uint8_t
     std::memcpy(version.data(), m_data.data() + offset + 1, version.size());
     const uint32_t idValue = id;
 
+    // The dependency check reads the F1AB table: a refused record leaves
+    // neither table with the entries accepted before the failing one.
     auto fail = [&](uint8_t code) {
         m_downgradeTable.clear();
+        m_f1abTable.clear();
         resultCode = code;
         return false;
     };

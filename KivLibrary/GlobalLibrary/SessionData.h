@@ -126,7 +126,8 @@ public:
     void SetDownloadActive(bool logicalBlock) { FinishBlockTransfer(logicalBlock); }
     LogicalBlockTransferEntry GetLastLogicalBlockEntry() { return GetCurrentLogicalBlockEntry(); }
     // The programming hash of the ACTIVE partition's cache, computed under the
-    // logistics lock so that no integrity update changes a record meanwhile.
+    // logistics lock so that no integrity update changes a record meanwhile,
+    // on a copy that is then published (readers keep the object they hold).
     bool CalculateLogicalBlockProgrammingHash(const std::shared_ptr<KivConfiguration>& configuration);
 
     // Copies the programming-attempt counters of the UPDATED logical blocks
@@ -151,6 +152,8 @@ public:
     // to update a partition's own cache use FindClusterAndUpdateInPartition.
     bool FindClusterAndUpdate(const SwClusterIntegrity& answer, const std::string& label,
                               std::vector<LogicalBlockCache>& list, bool force);
+    // Updates the partition's cache as a copy that replaces it under the lock:
+    // an object a reader holds never changes.
     bool FindClusterAndUpdateInPartition(const SwClusterIntegrity& answer, bool active, bool force);
     // The partition form the autonomous check and the routines call (true:
     // ACTIVE, false: MIRROR); a record already retrieved is left alone.

@@ -45,9 +45,17 @@ void SessionData::ReplaceLogistics(bool active, const CacheChange& change) {
     slot = std::move(fresh);
 }
 
+// Readers hold cache objects without the lock: a change is made on a copy and
+// published as a new object, never in the object a reader may hold.
 bool SessionData::CalculateLogicalBlockProgrammingHash(const std::shared_ptr<KivConfiguration>& configuration) {
     std::lock_guard<std::mutex> lock(m_logisticsMutex);
-    return m_installedLogistics && m_installedLogistics->CalculateLogicalBlockProgrammingHash(configuration);
+    if (!m_installedLogistics) {
+        return false;
+    }
+    auto fresh = std::make_shared<LogicalBlockCacheData>(*m_installedLogistics);
+    const bool calculated = fresh->CalculateLogicalBlockProgrammingHash(configuration);
+    m_installedLogistics = std::move(fresh);
+    return calculated;
 }
 
 // ---- cluster-integrity bookkeeping ----------------------------------------
@@ -132,12 +140,17 @@ bool SessionData::FindClusterAndUpdate(const SwClusterIntegrity& answer, const s
 
 bool SessionData::FindClusterAndUpdateInPartition(const SwClusterIntegrity& answer, bool active, bool force) {
     std::lock_guard<std::mutex> lock(m_logisticsMutex);
-    const std::shared_ptr<LogicalBlockCacheData>& cache = active ? m_installedLogistics : m_updatedLogistics;
+    std::shared_ptr<LogicalBlockCacheData>& cache = active ? m_installedLogistics : m_updatedLogistics;
     if (!cache) {
         LogInfo() << "FindClusterAndUpdate: no LBs found " << PartitionLabel(active) << VLMR_FILE_LINE;
         return false;
     }
-    return FindClusterAndUpdate(answer, PartitionLabel(active), cache->blocks, force);
+    auto fresh = std::make_shared<LogicalBlockCacheData>(*cache);
+    if (!FindClusterAndUpdate(answer, PartitionLabel(active), fresh->blocks, force)) {
+        return false;
+    }
+    cache = std::move(fresh);
+    return true;
 }
 
 void SessionData::AddPendingCluster(const SwClusterIntegrity& answer) {
@@ -153,9 +166,18 @@ void SessionData::ClearPendingClusters() {
 void SessionData::storePartitionIVDOnPersistentDb(LogicalBlocks& persisted,
                                                   const std::vector<LogicalBlockCache>& cacheList) {
     std::vector<SwClusterIntegrity> pending;
+    // The list is usually a cache's own record list. The pending answers
+    // publish an updated copy of the MIRROR cache, so such a list is then
+    // read from the partition's current cache.
+    enum class Source { kGiven, kActive, kMirror } source = Source::kGiven;
     {
         std::lock_guard<std::mutex> lock(m_logisticsMutex);
         pending = *m_pendingClusters;
+        if (m_installedLogistics && &cacheList == &m_installedLogistics->blocks) {
+            source = Source::kActive;
+        } else if (m_updatedLogistics && &cacheList == &m_updatedLogistics->blocks) {
+            source = Source::kMirror;
+        }
     }
     for (const SwClusterIntegrity& answer : pending) {
         if (FindClusterAndUpdateInPartition(answer, false, true)) {
@@ -165,10 +187,14 @@ void SessionData::storePartitionIVDOnPersistentDb(LogicalBlocks& persisted,
     }
     LogInfo() << "storePartitionIVDOnPersistentDb: update IVD for all updated clusters " << VLMR_FILE_LINE;
 
-    // The list is usually a cache's own record list, whose fields the
-    // bookkeeping above updates under this mutex.
     std::lock_guard<std::mutex> lock(m_logisticsMutex);
-    for (const LogicalBlockCache& record : cacheList) {
+    // Held until the copy below ends: the cache object stays alive even if it
+    // is replaced meanwhile.
+    std::shared_ptr<LogicalBlockCacheData> current = source == Source::kActive   ? m_installedLogistics
+                                                     : source == Source::kMirror ? m_updatedLogistics
+                                                                                 : nullptr;
+    const std::vector<LogicalBlockCache>& records = current ? current->blocks : cacheList;
+    for (const LogicalBlockCache& record : records) {
         const auto block = std::find_if(persisted.begin(), persisted.end(), [&record](const LogicalBlock& candidate) {
             return candidate.m_id == record.id;
         });
@@ -190,10 +216,13 @@ void SessionData::UpdateMirrorIVDInfo() {
 
     const std::vector<LogicalBlockCache> noBlocks;
     const std::vector<LogicalBlockCache>& activeBlocks = m_installedLogistics ? m_installedLogistics->blocks : noBlocks;
-    std::shared_ptr<LogicalBlockCacheData> mirror = m_updatedLogistics;
-    std::shared_ptr<LogicalBlockCacheData> replacement;
+    // Every change goes to a copy that is published at the end, never into
+    // the object readers may hold.
+    std::shared_ptr<LogicalBlockCacheData> mirror = m_updatedLogistics
+                                                        ? std::make_shared<LogicalBlockCacheData>(*m_updatedLogistics)
+                                                        : std::make_shared<LogicalBlockCacheData>();
 
-    if (mirror && !mirror->blocks.empty()) {
+    if (!mirror->blocks.empty()) {
         LogInfo() << "UpdateMirrorIVDInfo: mirror LBs already exists " << VLMR_FILE_LINE;
         for (const LogicalBlockCache& source : activeBlocks) {
             const auto target =
@@ -216,12 +245,7 @@ void SessionData::UpdateMirrorIVDInfo() {
         }
     } else {
         LogInfo() << "UpdateMirrorIVDInfo: no mirror LBs found " << VLMR_FILE_LINE;
-        // A new record list is published as a new cache object, never swapped
-        // into the one readers may hold.
-        replacement =
-            mirror ? std::make_shared<LogicalBlockCacheData>(*mirror) : std::make_shared<LogicalBlockCacheData>();
-        replacement->blocks = activeBlocks;
-        mirror = replacement;
+        mirror->blocks = activeBlocks;
     }
 
     if (m_configuration) {
@@ -240,9 +264,7 @@ void SessionData::UpdateMirrorIVDInfo() {
             target->IVD_ACIsCorrupt = true;
         }
     }
-    if (replacement) {
-        m_updatedLogistics = std::move(replacement);
-    }
+    m_updatedLogistics = std::move(mirror);
 }
 
 void SessionData::SetMirrorUpdateFlag(bool flag) {

@@ -153,7 +153,9 @@ std::shared_ptr<SmartPersistency> MakeMigratedSmartStorage(const std::shared_ptr
         BuildInnerLayers(storage), name, [](const std::string& database) -> std::shared_ptr<PersistentDataStorage> {
             const std::shared_ptr<PermanentStorage> raw = CreateAraPersistency(database);
             for (const char* key : kLegacyKeys) {
-                if (!raw->Remove(key)) {
+                // Only keys still there: a platform may refuse to remove an
+                // absent key, and after the first sync none is left.
+                if (raw->Has(key) && !raw->Remove(key)) {
                     LogError() << std::string("Removing legacy key '") + key + "' failed" << VLMR_FILE_LINE;
                     return nullptr;
                 }

@@ -1,6 +1,9 @@
 #include "KivLibrary/Persistency/DatabaseItems.h"
 
+#include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/Serialization.h"
+
+#include <string>
 
 namespace {
 
@@ -41,11 +44,17 @@ void WriteBlock(Serializer& writer, const LogicalBlock& block) {
     WriteField(writer, block.m_IVD.m_data);
 }
 
-bool ReadBlock(Deserializer& reader, LogicalBlock& block) {
+// On a failure `reason` says why, for the log.
+bool ReadBlock(Deserializer& reader, LogicalBlock& block, std::string& reason) {
     uint64_t marker = 0;
     // An element of another layout has an unknown size, so nothing after it
     // could be located: the whole value is refused.
-    if (!reader.ReadLength(marker) || marker != kMarker) {
+    if (!reader.ReadLength(marker)) {
+        reason = "its marker is truncated";
+        return false;
+    }
+    if (marker != kMarker) {
+        reason = "its marker is " + std::to_string(marker) + ", not 1";
         return false;
     }
     LogicalBlock decoded;
@@ -63,6 +72,7 @@ bool ReadBlock(Deserializer& reader, LogicalBlock& block) {
         ReadField(reader, decoded.m_IVD.m_data);
     }
     if (reader.Failed()) {
+        reason = "it is truncated";
         return false;
     }
     block = decoded;
@@ -152,7 +162,13 @@ bool DecodeLogicalBlocks(const std::vector<uint8_t>& bytes, LogicalBlocks& value
     decoded.reserve(static_cast<std::size_t>(count));
     for (uint64_t i = 0; i < count; ++i) {
         LogicalBlock block;
-        if (!ReadBlock(reader, block)) {
+        std::string reason;
+        if (!ReadBlock(reader, block, reason)) {
+            // The whole list is refused (and dropped at open): name the
+            // element so that the loss can be traced.
+            LogError() << "Logical block list refused: element " + std::to_string(i + 1) + " of " +
+                              std::to_string(count) + " cannot be decoded, " + reason
+                       << VLMR_FILE_LINE;
             return false;
         }
         decoded.push_back(block);

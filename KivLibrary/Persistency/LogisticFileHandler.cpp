@@ -11,10 +11,13 @@
 #include "json/JsonParser.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -28,26 +31,49 @@ std::string Decimal(uint32_t value) { return std::to_string(value); }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// At most limit bytes of the open file.
-std::string ReadAtMost(std::ifstream& file, size_t limit) {
-    std::string content(limit, '\0');
-    file.read(&content[0], static_cast<std::streamsize>(limit));
-    content.resize(static_cast<size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+// At most limit bytes of a regular file; throws with the reason otherwise.
+// A FIFO, device or directory named like a logistics file must not block the
+// reader: the open does not wait for a writer, and the type is checked on the
+// opened file itself, so a swap after a directory listing changes nothing.
+std::string ReadRegularFile(const std::string& path, size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        throw std::runtime_error("Couldn't open file " + Quoted(path));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        throw std::runtime_error("Couldn't read file " + Quoted(path));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw std::runtime_error("file " + Quoted(path) + " is not a regular file");
+    }
+    std::string content;
+    char buffer[4096];
+    while (content.size() < limit) {
+        const ssize_t got = ::read(fd, buffer, std::min(sizeof(buffer), limit - content.size()));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw std::runtime_error("Couldn't read file " + Quoted(path));
+        }
+        if (got == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
     return content;
 }
 
 // Reads at most maxSize bytes; throws with the reason when the file cannot be
 // read or is larger.
 std::string ReadBoundedFile(const std::string& path, size_t maxSize) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open()) {
-        throw std::runtime_error("Couldn't open file " + Quoted(path));
-    }
     // One byte more than allowed tells an over-long file from one of exactly maxSize.
-    std::string content = ReadAtMost(file, maxSize + 1);
-    if (file.bad()) {
-        throw std::runtime_error("Couldn't read file " + Quoted(path));
-    }
+    std::string content = ReadRegularFile(path, maxSize + 1);
     if (content.size() > maxSize) {
         throw std::runtime_error("file " + Quoted(path) + " is larger than " + std::to_string(maxSize) + " bytes");
     }
@@ -453,12 +479,14 @@ void LogisticFileHandler::PrintLogistics(const std::string& directory, const std
               << " logistic files in: " << directory << " with prefix= " << Quoted(kFileNeedle) << VLMR_FILE_LINE;
     for (const std::string& path : files) {
         LogInfo() << "PRINTING " << label << " logistics file: " << path << VLMR_FILE_LINE;
-        std::ifstream file(path, std::ios::binary);
-        if (!file.is_open()) {
+        // The log gets at most as much of a file as the reader would accept.
+        std::string content;
+        try {
+            content = ReadRegularFile(path, kMaxLogisticFileSize + 1);
+        } catch (const std::exception& e) {
+            LogWarn() << "PRINTING " << label << " logistics file skipped: " << e.what() << VLMR_FILE_LINE;
             continue;
         }
-        // The log gets at most as much of a file as the reader would accept.
-        std::string content = ReadAtMost(file, kMaxLogisticFileSize + 1);
         const bool truncated = content.size() > kMaxLogisticFileSize;
         if (truncated) {
             content.resize(kMaxLogisticFileSize);

@@ -4,7 +4,8 @@
 // blocks and ECU information from them.
 //
 // The files are untrusted input: a file that cannot be read or parsed, holds a
-// value of the wrong type, an over-long name or is larger than
+// value of the wrong type, an over-long name, is not a regular file (a FIFO
+// never blocks the reader) or is larger than
 // kMaxLogisticFileSize contributes nothing and marks its partition not
 // consistent.
 #ifndef KIVLIBRARY_PERSISTENCY_LOGISTICFILEHANDLER_H

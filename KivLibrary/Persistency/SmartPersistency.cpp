@@ -188,7 +188,10 @@ bool SmartPersistency::ReadDatabaseFormatIdentifier(std::string& value) { return
 
 bool SmartPersistency::IsStorageAvailable() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_storage && m_storage->IsStorageAvailable();
+    if (!m_storage && !Reconnect()) {
+        return false;
+    }
+    return m_storage->IsStorageAvailable();
 }
 
 bool SmartPersistency::RemoveUcmSessionId() { return Remove(m_ucmSessionId); }

@@ -40,11 +40,16 @@ public:
         DBEntry(HasOperation has, ReadOperation read, RemoveOperation remove, WriteOperation write, T initial = T())
             : m_has(has), m_read(read), m_remove(remove), m_write(write), m_value(std::move(initial)) {}
 
+        // An absent item is removed only where the storage holds it: a
+        // platform may report the removal of an absent key as an error.
         bool Store(std::shared_ptr<PersistentDataStorage> storage) override {
             if (!storage) {
                 return false;
             }
-            return m_present ? ((*storage).*m_write)(m_value) : ((*storage).*m_remove)();
+            if (m_present) {
+                return ((*storage).*m_write)(m_value);
+            }
+            return !((*storage).*m_has)() || ((*storage).*m_remove)();
         }
 
         bool Load(std::shared_ptr<PersistentDataStorage> storage) override {
@@ -102,6 +107,8 @@ public:
     bool ReadInstalledEcuInfo(EcuInfo& value) override;
     bool HasDatabaseFormatIdentifier() const override;
     bool ReadDatabaseFormatIdentifier(std::string& value) override;
+    // After a failed reconnect this tries again, as writes and syncs do: a
+    // caller that asks first must not be refused for ever.
     bool IsStorageAvailable() override;
 
     bool RemoveUcmSessionId() override;

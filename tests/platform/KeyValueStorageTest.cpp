@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -112,12 +114,28 @@ TEST_F(KeyValueStorageTest, OpeningNeverWritesAndAMissingDatabaseIsEmpty) {
     EXPECT_EQ(KeyValueStorage::FilePath("fresh").rfind(box_.Root(), 0), 0U);
 }
 
-TEST_F(KeyValueStorageTest, RemovingAnAbsentKeySucceeds) {
-    KeyValueStorage storage("db");
-    EXPECT_NO_THROW(storage.RemoveKey("absent"));
-    storage.SetValue("k", KvsType(true));
-    storage.RemoveKey("k");
-    EXPECT_FALSE(storage.HasKey("k"));
+TEST_F(KeyValueStorageTest, RemovingAnAbsentKeyFailsOnlyWhenStrict) {
+    for (const bool strict : {false, true}) {
+        hook::StrictRemoval(strict);
+        KeyValueStorage storage(strict ? "strict" : "lenient");
+        if (strict) {
+            EXPECT_THROW(storage.RemoveKey("absent"), KvsException);
+        } else {
+            EXPECT_NO_THROW(storage.RemoveKey("absent"));
+        }
+        storage.SetValue("k", KvsType(true));
+        EXPECT_NO_THROW(storage.RemoveKey("k")) << strict;
+        EXPECT_FALSE(storage.HasKey("k")) << strict;
+        EXPECT_EQ(strict, [&storage]() {
+            try {
+                storage.RemoveKey("k");
+                return false;
+            } catch (const KvsException&) {
+                return true;
+            }
+        }()) << "a second removal of the same key";
+    }
+    hook::Reset();
 }
 
 TEST_F(KeyValueStorageTest, DamagedFilesAreRefusedAtOpen) {
@@ -149,6 +167,58 @@ TEST_F(KeyValueStorageTest, DamagedFilesAreRefusedAtOpen) {
     }
     WriteRaw(path, good);
     EXPECT_EQ(KeyValueStorage("db").GetValue("key").GetUInt(), 0x01020304U);
+}
+
+uint32_t Crc32(const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFU;
+    for (char c : data) {
+        crc ^= static_cast<uint8_t>(c);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1U) != 0 ? 0xEDB88320U ^ (crc >> 1) : crc >> 1;
+        }
+    }
+    return crc ^ 0xFFFFFFFFU;
+}
+
+// A well-formed file with a valid checksum whose one value nests `depth`
+// arrays (type 14) around a boolean.
+std::string NestedDatabase(std::size_t depth) {
+    std::string value = R"({"type":13,"value":true})";
+    std::string body = R"({"entries":{"k":)";
+    for (std::size_t i = 0; i < depth; ++i) {
+        body += R"({"type":14,"value":[)";
+    }
+    body += value;
+    for (std::size_t i = 0; i < depth; ++i) {
+        body += "]}";
+    }
+    body += "}}";
+    char header[64];
+    std::snprintf(header, sizeof(header), "VELMORA-KVS 1 crc32=%08X length=%zu\n", Crc32(body), body.size());
+    return header + body;
+}
+
+TEST_F(KeyValueStorageTest, DeeplyNestedValuesAreDamageNotACrash) {
+    const std::string path = KeyValueStorage::FilePath("db");
+    box_.MakeDir("var/lib/velmora/per");
+    const struct {
+        std::size_t depth;
+        bool readable;
+    } cases[] = {{0, true}, {2, true}, {32, true}, {33, false}, {1000, false}, {30000, false}};
+    for (const auto& c : cases) {
+        WriteRaw(path, NestedDatabase(c.depth));
+        if (c.readable) {
+            KvsType value = KeyValueStorage("db").GetValue("k");
+            for (std::size_t i = 0; i < c.depth; ++i) {
+                ASSERT_TRUE(value.IsArray()) << c.depth;
+                KvsType inner = value.GetNextArrayItem();
+                value = inner;
+            }
+            EXPECT_TRUE(value.GetBool()) << c.depth;
+        } else {
+            EXPECT_THROW(KeyValueStorage("db"), KvsException) << c.depth;
+        }
+    }
 }
 
 TEST_F(KeyValueStorageTest, AStaleTemporaryFileIsIgnored) {
@@ -295,6 +365,16 @@ TEST_F(KeyValueStorageTest, ConcurrentCallsOnOneObjectAreSafe) {
     }
 }
 
+// Blocks until the writer acknowledges a sync (true) or ends (false); bounded
+// so that a writer that never gets going fails the test instead of hanging it.
+bool WaitForAcknowledgement(int fd, uint64_t& value) {
+    pollfd readable{fd, POLLIN, 0};
+    if (::poll(&readable, 1, 30000) != 1) {
+        return false;
+    }
+    return ::read(fd, &value, sizeof(value)) == static_cast<ssize_t>(sizeof(value));
+}
+
 TEST_F(KeyValueStorageTest, KilledWritersAlwaysLeaveAReadableStore) {
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> delayUs(0, 15000);
@@ -310,11 +390,19 @@ TEST_F(KeyValueStorageTest, KilledWritersAlwaysLeaveAReadableStore) {
             CounterWriter(fds[1]);
         }
         ::close(fds[1]);
-        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        // A slow machine can take longer for its first sync than the whole
+        // kill window: the random delay starts once the writer is writing.
+        uint64_t first = 0;
+        const bool started = WaitForAcknowledgement(fds[0], first);
+        if (started) {
+            lastAcknowledged = first;
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        }
         ::kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself, status " << status;
+        ASSERT_TRUE(started) << "round " << round << ": the writer never acknowledged a sync";
 
         uint64_t value = 0;
         ssize_t got = 0;

@@ -12,7 +12,10 @@
 
 namespace threadingtest {
 
-constexpr std::chrono::milliseconds kTimeout{5000};
+// Bounds every wait for something that should happen at once; generous, so a
+// loaded machine (sanitizers, suites run side by side) never fails a test by
+// chance, and free when the condition holds.
+constexpr std::chrono::milliseconds kTimeout{30000};
 
 class Event {
 public:

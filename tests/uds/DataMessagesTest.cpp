@@ -130,7 +130,7 @@ TEST(UdsCommunicationControl, RequestWithNodeIdentificationNumber) {
 }
 
 TEST(UdsCommunicationControl, RequestValueConstructorChecksNodeIdentificationNumber) {
-    for (uint8_t controlType : {uint8_t{4}, uint8_t{5}}) {
+    for (uint8_t controlType : {uint8_t{4}, uint8_t{5}, uint8_t{0x84}, uint8_t{0x85}}) {
         EXPECT_THROW(UDS::CommunicationControlRequest(controlType, 1), UDS::InvalidArgumentException);
         EXPECT_THROW(UDS::CommunicationControlRequest(controlType, 1, {}), UDS::InvalidArgumentException);
         EXPECT_THROW(UDS::CommunicationControlRequest(controlType, 1, {0x01}), UDS::InvalidArgumentException);
@@ -141,6 +141,23 @@ TEST(UdsCommunicationControl, RequestValueConstructorChecksNodeIdentificationNum
             EXPECT_STREQ("UDS: The size of nodeIdentificationNumber is not as expected. Expect is a count of 2",
                          error.what());
         }
+    }
+    // The suppress-positive-response bit keeps the number of types 4 and 5.
+    const struct {
+        uint8_t controlType;
+        Bytes frame;
+    } built[] = {
+        {0x04, {0x28, 0x04, 0x01, 0x12, 0x34}},
+        {0x84, {0x28, 0x84, 0x01, 0x12, 0x34}},
+        {0x05, {0x28, 0x05, 0x01, 0x12, 0x34}},
+        {0x85, {0x28, 0x85, 0x01, 0x12, 0x34}},
+        {0x81, {0x28, 0x81, 0x01}},
+        {0x83, {0x28, 0x83, 0x01}},
+    };
+    for (const auto& row : built) {
+        const UDS::CommunicationControlRequest request(row.controlType, 1, {0x12, 0x34});
+        EXPECT_EQ(row.frame, request.GetFrame()) << int{row.controlType};
+        EXPECT_EQ(row.controlType & 0x7F, request.GetSubFunction());
     }
     // Other control types ignore the number.
     EXPECT_EQ((Bytes{0x28, 0x01, 0x02}), UDS::CommunicationControlRequest(1, 2, {0x01, 0x02, 0x03}).GetFrame());

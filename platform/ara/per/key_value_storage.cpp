@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -27,15 +28,24 @@ constexpr const char* kMagic = "VELMORA-KVS 1 crc32=";
 constexpr const char* kLengthTag = " length=";
 // A database of the process is a few kilobytes; anything far beyond is not ours.
 constexpr std::size_t kMaxFileSize = 64U * 1024U * 1024U;
+// Arrays of arrays are read recursively; a crafted file must not exhaust the
+// stack. Our own values nest two levels at most.
+constexpr std::size_t kMaxNesting = 32;
 
 // ---- test hooks --------------------------------------------------------------
 
 constexpr std::size_t kOperationCount = static_cast<std::size_t>(testhook::Operation::kSyncToStorage) + 1;
 
+bool StrictRemovalByDefault() {
+    const char* value = std::getenv("VELMORA_KVS_STRICT_REMOVE");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
 struct Hooks {
     std::mutex mutex;
     std::array<unsigned, kOperationCount> failures{};
     std::atomic<bool> frozen{false};
+    std::atomic<bool> strictRemoval{StrictRemovalByDefault()};
 };
 
 Hooks& GetHooks() {
@@ -233,7 +243,10 @@ int64_t SignedIn(const Json& value, int64_t min, int64_t max, const std::string&
     return number;
 }
 
-KvsType FromJson(const Json& item, const std::string& path) {
+KvsType FromJson(const Json& item, const std::string& path, std::size_t depth = 0) {
+    if (depth > kMaxNesting) {
+        Damaged(path, "values nested too deeply");
+    }
     if (!item.is_object() || item.size() != 2 || !item.contains("type") || !item.contains("value") ||
         !item["type"].is_number_integer()) {
         Damaged(path, "malformed entry");
@@ -285,7 +298,7 @@ KvsType FromJson(const Json& item, const std::string& path) {
             }
             std::vector<KvsType> items;
             for (const Json& element : value) {
-                items.push_back(FromJson(element, path));
+                items.push_back(FromJson(element, path, depth + 1));
             }
             return KvsType(std::move(items));
         }
@@ -586,7 +599,9 @@ bool KeyValueStorage::HasKey(const std::string& key) const {
 void KeyValueStorage::RemoveKey(const std::string& key) {
     ThrowIfInjected(testhook::Operation::kRemoveKey);
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.erase(key);
+    if (entries_.erase(key) == 0 && GetHooks().strictRemoval.load()) {
+        throw KvsException("KeyValueStorage::RemoveKey: key '" + key + "' not found");
+    }
 }
 
 void KeyValueStorage::RemoveAllKeys() {
@@ -630,11 +645,16 @@ void InjectFailure(Operation operation, unsigned count) {
 
 void FreezeMedium(bool frozen) { GetHooks().frozen.store(frozen); }
 
+void StrictRemoval(bool strict) { GetHooks().strictRemoval.store(strict); }
+
+bool IsStrictRemoval() { return GetHooks().strictRemoval.load(); }
+
 void Reset() {
     Hooks& hooks = GetHooks();
     std::lock_guard<std::mutex> lock(hooks.mutex);
     hooks.failures.fill(0);
     hooks.frozen.store(false);
+    hooks.strictRemoval.store(StrictRemovalByDefault());
 }
 
 }  // namespace testhook

@@ -30,7 +30,8 @@ public:
     KvsType GetValue(const std::string& key) const;
     void SetValue(const std::string& key, const KvsType& value);
     bool HasKey(const std::string& key) const;
-    // Removing an absent key succeeds.
+    // Removing an absent key succeeds, unless the strict removal of the test
+    // hooks is on: then it throws, as a stricter platform does.
     void RemoveKey(const std::string& key);
     void RemoveAllKeys();
     std::vector<std::string> GetAllKeys() const;
@@ -67,7 +68,13 @@ void InjectFailure(Operation operation, unsigned count);
 // While frozen, SyncToStorage returns normally but writes nothing: the state
 // on the medium stays as it was, as if the power had gone.
 void FreezeMedium(bool frozen);
-// Clears every injected failure and unfreezes the medium.
+// While on, removing an absent key throws KvsException, as some platforms do.
+// The default is off, or on when the environment variable
+// VELMORA_KVS_STRICT_REMOVE is "1" (so a whole test binary can run strict).
+void StrictRemoval(bool strict);
+bool IsStrictRemoval();
+// Clears every injected failure, unfreezes the medium and restores the
+// default removal mode.
 void Reset();
 
 }  // namespace testhook

@@ -304,6 +304,60 @@ TEST_F(ClusterIntegrityTest, AnExistingMirrorTakesTheActiveIntegrityResults) {
     EXPECT_TRUE(capture.Contains(Level::kError, "UpdateMirrorIVDInfo: mirror LBs already exists, but ID=6is missing"));
 }
 
+// What a reader of a cache object sees of it.
+std::string Contents(const LogicalBlockCacheData& cache) {
+    std::string text = "hash=" + std::to_string(cache.programmingHash.size()) + ";";
+    for (const LogicalBlockCache& record : cache.blocks) {
+        text += std::to_string(record.id) + ":" + std::to_string(record.IVD[0]) + "," +
+                std::to_string(record.IVD_Retrieved) + std::to_string(record.IVD_IsValid) +
+                std::to_string(record.IVD_ACIsValid) + std::to_string(record.IVD_ACIsCorrupt) + ";";
+    }
+    return text;
+}
+
+// Readers hold cache objects without the lock: every change publishes a new
+// object and leaves the one a reader holds as it was.
+TEST_F(ClusterIntegrityTest, ChangesNeverTouchTheCacheObjectAReaderHolds) {
+    const struct {
+        const char* what;
+        bool active;
+        std::function<void()> change;
+    } changes[] = {
+        {"ACTIVE integrity answer", true,
+         [this] { EXPECT_TRUE(session->FindClusterAndUpdateInPartition(Answer("c1", 7, 0x77), true, true)); }},
+        {"MIRROR integrity answer", false,
+         [this] { EXPECT_TRUE(session->FindClusterAndUpdateInPartition(Answer("c1", 7, 0x77), false, true)); }},
+        {"programming hash", true,
+         [this] { EXPECT_TRUE(session->CalculateLogicalBlockProgrammingHash(configuration)); }},
+        {"MIRROR from ACTIVE", false,
+         [this] {
+             session->SetMirrorUpdateFlag(false);
+             session->UpdateMirrorIVDInfo();
+         }},
+    };
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.what);
+        LogicalBlockCache active = Record(1, "c1");
+        active.IVD_IsValid = true;
+        active.IVD = Filled(0xAB);
+        LogicalBlockCache volatileActive = Record(2, "c2");
+        volatileActive.IVD_IsValid = true;
+        volatileActive.IVD = Filled(0xCD);
+        SetCache(true, {active, volatileActive});
+        SetCache(false, {Record(1, "c1"), Record(2, "c2")});
+
+        const std::shared_ptr<LogicalBlockCacheData> held =
+            c.active ? session->GetInstalledLogistics() : session->GetUpdatedLogistics();
+        const std::string before = Contents(*held);
+        c.change();
+        const std::shared_ptr<LogicalBlockCacheData> now =
+            c.active ? session->GetInstalledLogistics() : session->GetUpdatedLogistics();
+        EXPECT_EQ(Contents(*held), before);
+        EXPECT_NE(now.get(), held.get());
+        EXPECT_NE(Contents(*now), before);
+    }
+}
+
 // Integrity answers arrive on the binding's threads while a routine computes
 // the ACTIVE partition's programming hash.
 TEST_F(ClusterIntegrityTest, ProgrammingHashOfTheActiveCacheRacesWithAnswers) {
@@ -314,6 +368,7 @@ TEST_F(ClusterIntegrityTest, ProgrammingHashOfTheActiveCacheRacesWithAnswers) {
     std::thread answers([&] {
         while (!done.load()) {
             session->FindClusterAndUpdateInPartition(Answer("c1", 7), true, true);
+            std::this_thread::yield();
         }
     });
     for (int i = 0; i < 100; ++i) {

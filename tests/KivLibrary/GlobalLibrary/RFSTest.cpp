@@ -81,6 +81,7 @@ protected:
         EXPECT_EQ(result, code) << message;
         EXPECT_TRUE(capture.Contains(Level::kError, message)) << capture.Dump();
         EXPECT_TRUE(rfs.GetDowngradeTable().empty());
+        EXPECT_TRUE(rfs.GetF1abTable().empty());
         EXPECT_TRUE(rfs.GetVersionInfo().empty());
     }
 
@@ -184,10 +185,19 @@ TEST_F(RFSTest, VersionRangeIsInclusive) {
     }
 }
 
-TEST_F(RFSTest, DuplicateBlockEmptiesTheDowngradeTableOnly) {
-    ExpectRefused(Record(2, {Entry(5, "0002", "AB12"), Entry(5, "0003", "CD34")}, 1, {Text("ABC")}), 0x80,
+TEST_F(RFSTest, AnEntryRefusedAfterAcceptedOnesLeavesBothTablesEmpty) {
+    const Bytes hw = Text("ABC");
+    ExpectRefused(Record(2, {Entry(5, "0002", "AB12"), Entry(5, "0003", "CD34")}, 1, {hw}), 0x80,
                   "Bid exists already in map : 5");
-    EXPECT_EQ(rfs.GetF1abTable(), (RFS::VersionTable{{5, Version{{'A', 'B', '1', '2'}}}}));
+    rfs.ClearData();
+    ExpectRefused(Record(2, {Entry(5, "0002", "AB12"), Entry(6, "0000", "CD34")}, 1, {hw}), 0x80,
+                  "rfs not acceptable for id : 6");
+    rfs.ClearData();
+    ExpectRefused(Record(2, {Entry(5, "0002", "AB12"), Entry(6, "0002", "CD34")}, 1, {hw}), 0x81,
+                  "rfsMinVersion > rfs current for id : 6", {Stored(6, "0003")});
+    rfs.ClearData();
+    ExpectRefused(Record(2, {Entry(5, "0002", "AB12"), Entry(9, "0002", "CD34")}, 1, {hw}), 0x80,
+                  "LB is not configured for VM; LBid : 9");
 }
 
 TEST_F(RFSTest, DowngradeIsRefusedWith0x81) {
@@ -257,6 +267,7 @@ TEST_F(RFSTest, ConversionAndResetMayRunAtOnce) {
             rfs.ClearData();
             rfs.AppendData(record);
             rfs.SetTransferActive(false);
+            std::this_thread::yield();
         }
     });
     for (int i = 0; i < 200; ++i) {

@@ -1,9 +1,11 @@
 #include "KivLibrary/GlobalLibrary/FastShutDown.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/Persistency/AraPersistency.h"
+#include "KivLibrary/Persistency/CreatePersistentDataStorage.h"
 #include "KivLibrary/Persistency/OnChangeStorage.h"
 #include "KivLibrary/Persistency/PersistentDataStorageImpl.h"
 #include "KivLibrary/Persistency/SafePersistency.h"
+#include "KivLibrary/Persistency/SmartPersistency.h"
 #include "platform/ara/per/key_value_storage.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
@@ -198,6 +200,31 @@ TEST_F(SWupdateStatusTest, RefusedDatabaseWriteIsReported) {
     EXPECT_FALSE(status.SetStatus(S::TRANSFER_IN_PROGRESS));
     EXPECT_EQ(status.GetStatus(), S::TRANSFER_IN_PROGRESS);
     EXPECT_EQ(VmStatus(), "transfer_prog");
+}
+
+// The state in memory and on the medium must not drift apart after a
+// reconnect failed once: the next change reaches the cache, and a sync by any
+// writer makes it durable.
+TEST_F(SWupdateStatusTest, AChangeAfterAFailedReconnectReachesTheMedium) {
+    namespace hook = ara::per::testhook;
+    bool factoryFails = false;
+    auto db = std::make_shared<SmartPersistency>(
+        BuildPersistentDataStorage(kDatabase, CreateAraPersistency), kDatabase,
+        [&factoryFails](const std::string& name) -> std::shared_ptr<PersistentDataStorage> {
+            return factoryFails ? nullptr : BuildPersistentDataStorage(name, CreateAraPersistency);
+        });
+    SWupdateStatus status(db);
+    ASSERT_TRUE(status.SetStatus(S::INSTALL_IN_PROGRESS));
+    ASSERT_TRUE(db->SyncToStorage());
+
+    factoryFails = true;
+    hook::InjectFailure(hook::Operation::kSetValue, 1);
+    EXPECT_FALSE(db->WriteUcmSessionId(7));
+    factoryFails = false;
+
+    EXPECT_TRUE(status.SetStatus(S::INSTALL_COMPLETE));
+    ASSERT_TRUE(db->SyncToStorage());
+    EXPECT_EQ(Persisted(*OpenDatabase().typed), S::INSTALL_COMPLETE);
 }
 
 TEST_F(SWupdateStatusTest, ProgrammingAllowedOnlyInIdleOutsideFastShutdown) {

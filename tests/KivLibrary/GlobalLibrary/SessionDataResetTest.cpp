@@ -160,6 +160,17 @@ TEST_F(SessionDataResetTest, FailedCloseKeepsTheSession) {
     EXPECT_EQ(Attempts(installed), (std::vector<uint16_t>{3, 0}));
     EXPECT_TRUE(session->GetDownloadedLogicalBlocks().empty());
     EXPECT_EQ(dtc->sent, (std::vector<std::pair<int, unsigned>>{{1, 1U}}));
+
+    // The undo state was synced before the close was tried: a power cut now
+    // leaves it on the medium, and the next start finishes the clean-up.
+    DatabaseStack reopened("session_reset");
+    SWupdateState persisted = SWupdateState::INVALID;
+    ASSERT_TRUE(reopened.database->ReadSWupdateState(persisted));
+    EXPECT_EQ(persisted, SWupdateState::UNDO_DOWNLOAD);
+    EXPECT_EQ(static_cast<uint32_t>(persisted), 6U);
+    uint32_t sessionId = 0;
+    ASSERT_TRUE(reopened.database->ReadUcmSessionId(sessionId));
+    EXPECT_EQ(sessionId, kSessionId);
 }
 
 TEST_F(SessionDataResetTest, MissingCollaboratorsStillReportTheDtc) {
@@ -243,6 +254,7 @@ TEST_F(SessionDataResetTest, ResetRacesWithTheDownloadWorker) {
             session->AddTransferredData({1, 2, 3});
             session->DecreaseRemainingSize(true, 3);
             (void)session->GetCurrentLogicalBlockEntry();
+            std::this_thread::yield();
         }
     });
     Reset();

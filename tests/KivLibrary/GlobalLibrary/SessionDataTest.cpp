@@ -336,6 +336,7 @@ TEST_F(SessionDataTest, DownloadWorkerAndResetMayRunAtOnce) {
             session->AddTransferredData({1, 2, 3});
             session->DecreaseRemainingSize(true, 3);
             (void)session->GetRemainingSize(true);
+            std::this_thread::yield();
         }
     });
     for (int i = 0; i < 200; ++i) {

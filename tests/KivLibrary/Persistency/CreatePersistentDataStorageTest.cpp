@@ -169,6 +169,50 @@ TEST_F(CreatePersistentDataStorageTest, AnUndecodableItemIsRemovedAndTheRestOpen
     EXPECT_EQ(KeysOnMedium(), (std::vector<std::string>{"DatabaseFormat", "SER_UcmSessionId"}));
 }
 
+// A block list is refused as a whole when one element is of another layout;
+// the log names that element, so the loss of the list can be traced.
+TEST_F(CreatePersistentDataStorageTest, ARefusedBlockListNamesTheElementThatFailed) {
+    const struct {
+        std::size_t offset;  // in the encoded list of two blocks (header 4 bytes, 66 per block)
+        uint8_t value;
+        std::size_t cut;  // bytes kept, 0 for all
+        std::string expected;
+    } cases[] = {
+        {5, 0x03, 0, "element 1 of 2 cannot be decoded, its marker is 3, not 1"},
+        {71, 0x02, 0, "element 2 of 2 cannot be decoded, its marker is 2, not 1"},
+        {0, 0x00, 100, "element 2 of 2 cannot be decoded, it is truncated"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        testsupport::EraseDatabase();
+        Seed([](PersistentDataStorage& db) {
+            db.WriteUcmSessionId(12);
+            db.WriteDatabaseFormatIdentifier("Serialization-Layout_1.0");
+        });
+        std::vector<uint8_t> bytes = EncodeLogicalBlocks({TestBlock(1), TestBlock(2)});
+        ASSERT_EQ(bytes.size(), 4U + 2U * 66U);
+        if (c.offset != 0) {
+            bytes[c.offset] = c.value;
+        }
+        if (c.cut != 0) {
+            bytes.resize(c.cut);
+        }
+        {
+            // Stored with the storage framing, as the typed layer would.
+            auto framed = CreateSafePersistency(CreateAraPersistency(kDatabaseName));
+            ASSERT_TRUE(framed->Set(DatabaseKeys::kInstalledLogicalBlocks, bytes));
+            ASSERT_TRUE(framed->Persist());
+        }
+        capture_.Clear();
+        auto db = Open();
+        ASSERT_TRUE(db);
+        EXPECT_TRUE(capture_.Contains(Level::kError, "Logical block list refused: " + c.expected)) << capture_.Dump();
+        EXPECT_TRUE(capture_.Contains(Level::kError,
+                                      "Database item 'SER_InstalledLogicalBlocks' cannot be decoded; removing it"));
+        EXPECT_FALSE(db->HasInstalledLogicalBlocks());
+    }
+}
+
 TEST_F(CreatePersistentDataStorageTest, ADatabaseThatCannotBeLoadedIsNotOpenedAndKeepsItsItems) {
     Seed([](PersistentDataStorage& db) { db.WriteUcmSessionId(12); });
     // The medium delivers no value at all: a storage fault, not bad contents.
@@ -237,6 +281,35 @@ TEST_F(CreatePersistentDataStorageTest, AStoreFailureDuringTheMigrationLeavesNoL
     SWupdateState state = SWupdateState::INVALID;
     EXPECT_TRUE(reopened->ReadSWupdateState(state));
     EXPECT_EQ(state, SWupdateState::TRANSFER_IN_PROGRESS);
+}
+
+// After the migration is synced no legacy key is left: a reconnect of that run
+// must not fail on a platform that refuses to remove an absent key.
+TEST_F(CreatePersistentDataStorageTest, EveryReconnectAfterAMigrationSucceedsOnAStrictPlatform) {
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "strict platform" : "lenient platform");
+        testsupport::EraseDatabase();
+        hook::StrictRemoval(strict);
+        LegacyDatabaseWriter::Typical().Write(kDatabaseName);
+        auto db = Open();
+        ASSERT_TRUE(db);
+        ASSERT_EQ(KeysOnMedium(), MigratedKeys());
+        const SWupdateState states[] = {SWupdateState::TRANSFER_IN_PROGRESS, SWupdateState::INSTALL_IN_PROGRESS};
+        for (const SWupdateState state : states) {
+            capture_.Clear();
+            hook::InjectFailure(hook::Operation::kSetValue, 1);
+            EXPECT_TRUE(db->WriteSWupdateState(state));
+            EXPECT_TRUE(capture_.Contains(Level::kWarn, "Reconnecting database 'velmora_db' due to flash corruption"));
+            EXPECT_FALSE(capture_.Contains(Level::kError, "Removing legacy key")) << capture_.Dump();
+            ASSERT_TRUE(db->SyncToStorage());
+        }
+        db.reset();
+        auto reopened = Open();
+        ASSERT_TRUE(reopened);
+        SWupdateState state = SWupdateState::INVALID;
+        EXPECT_TRUE(reopened->ReadSWupdateState(state));
+        EXPECT_EQ(state, SWupdateState::INSTALL_IN_PROGRESS);
+    }
 }
 
 TEST_F(CreatePersistentDataStorageTest, AMigrationWhoseLegacyKeysCannotBeRemovedIsNotOpened) {

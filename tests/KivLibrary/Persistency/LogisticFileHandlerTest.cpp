@@ -10,8 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -212,6 +218,39 @@ TEST_F(LogisticFileHandlerTest, BadFilesContributeNothingAndMarkThePartition) {
                                  "\"AdditionalInformation\""));
 }
 
+// A FIFO named like a logistics file has no writer: opening or reading it
+// would block the start-up for ever. It is skipped like an unreadable file.
+TEST_F(LogisticFileHandlerTest, AFifoNamedLikeALogisticsFileNeverBlocksTheReader) {
+    WriteLogistics(box, kActiveDir, "ZenqLogistics_good.json", Logistics().Name("good").Id(1).AppSw("0300"));
+    const std::string fifo = box.Path(std::string(kActiveDir) + "/ZenqLogistics_fifo.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    std::promise<void> finished;
+    std::future<void> done = finished.get_future();
+    std::thread reader([&]() {
+        handler->ReadActiveLogistics();
+        finished.set_value();
+    });
+    const bool returned = done.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    // Release a blocked reader so the test can end: writers that close at
+    // once, for every open of the FIFO, within a bound.
+    for (int i = 0; !returned && i < 100 && done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready;
+         ++i) {
+        ::close(::open(fifo.c_str(), O_RDWR | O_NONBLOCK));
+    }
+    reader.join();
+    ASSERT_TRUE(returned) << "the reader blocked on the FIFO";
+
+    const auto active = Active();
+    EXPECT_EQ(Ids(active->blocks), (std::vector<uint16_t>{1}));
+    EXPECT_EQ(active->ecuInfo[0], 0x44);
+    EXPECT_TRUE(capture.Contains(Level::kError, "\"" + fifo + "\" is not a regular file"));
+    EXPECT_TRUE(capture.Contains(Level::kError, "Couldn't parse logistic file \"" + fifo +
+                                                    "\" for logical block, skip it and set programmable and "
+                                                    "inconsistent."));
+    EXPECT_TRUE(capture.Contains(Level::kWarn, "PRINTING ACTIVE LOGISTICS logistics file skipped: "));
+}
+
 TEST_F(LogisticFileHandlerTest, VersionsCompareByTheirRules) {
     EXPECT_TRUE(LogisticFileHandler::CompareVersions(V("0123"), V("0200")));
     EXPECT_FALSE(LogisticFileHandler::CompareVersions(V("0200"), V("0123")));
@@ -290,6 +329,8 @@ TEST_F(LogisticFileHandlerTest, ReadersKeepAConsistentSnapshotWhileTheCachesAreR
                         ++torn;
                     }
                 }
+                // Spinning readers would starve the re-reading thread on a busy machine.
+                std::this_thread::yield();
             }
         });
     }

@@ -114,7 +114,7 @@ TEST_F(PersistentDataStorageImplTest, HasReadAndRemoveFollowTheStorage) {
     EXPECT_TRUE(db_.HasInstalledEcuInfo());
     EXPECT_TRUE(db_.RemoveInstalledEcuInfo());
     EXPECT_FALSE(db_.HasInstalledEcuInfo());
-    EXPECT_TRUE(db_.RemoveInstalledEcuInfo());
+    EXPECT_EQ(db_.RemoveInstalledEcuInfo(), !hook::IsStrictRemoval());
     EXPECT_TRUE(db_.IsStorageAvailable());
 }
 

@@ -15,6 +15,7 @@
 namespace {
 
 using testsupport::DbSnapshot;
+using testsupport::EraseDatabase;
 using testsupport::kDatabaseName;
 using testsupport::Level;
 using testsupport::TestBlock;
@@ -131,15 +132,16 @@ TEST_F(SmartPersistencyTest, AnEmptyOrThrowingFactoryIsAFailedReconnectAndTheNex
     hook::InjectFailure(hook::Operation::kSetValue, 1);
     EXPECT_FALSE(db->WriteUcmSessionId(2));
     EXPECT_EQ(factoryCalls_, 1);
-    // No storage left: nothing may touch it, every operation keeps failing
-    // cleanly and tries to reconnect again.
+    // No storage left: nothing may touch it, every operation (the question
+    // for the storage too) keeps failing cleanly and tries to reconnect again.
     EXPECT_FALSE(db->IsStorageAvailable());
+    EXPECT_EQ(factoryCalls_, 2);
     mode_ = FactoryMode::kThrow;
     EXPECT_FALSE(db->WriteUpdateForPartition(PartitionEnum::B));
-    EXPECT_EQ(factoryCalls_, 2);
+    EXPECT_EQ(factoryCalls_, 3);
     EXPECT_TRUE(capture_.Contains(Level::kError, "medium gone"));
     EXPECT_FALSE(db->SyncToStorage());
-    EXPECT_EQ(factoryCalls_, 3);
+    EXPECT_EQ(factoryCalls_, 4);
 
     // Reads are served from the cache, which kept every accepted value.
     uint32_t session = 0;
@@ -148,10 +150,65 @@ TEST_F(SmartPersistencyTest, AnEmptyOrThrowingFactoryIsAFailedReconnectAndTheNex
 
     mode_ = FactoryMode::kOpen;
     EXPECT_TRUE(db->SyncToStorage());
-    EXPECT_EQ(factoryCalls_, 4);
+    EXPECT_EQ(factoryCalls_, 5);
     const DbSnapshot medium = OnMedium();
     EXPECT_EQ(medium.sessionId, 2U);
     EXPECT_EQ(medium.partition, PartitionEnum::B);
+}
+
+TEST_F(SmartPersistencyTest, TheQuestionForTheStorageReconnectsAfterAFailedReconnect) {
+    auto db = Make();
+    ASSERT_TRUE(db->WriteSWupdateState(SWupdateState::TRANSFER_IN_PROGRESS));
+    ASSERT_TRUE(db->SyncToStorage());
+    mode_ = FactoryMode::kEmpty;
+    hook::InjectFailure(hook::Operation::kSetValue, 1);
+    EXPECT_FALSE(db->WriteUcmSessionId(9));
+
+    // A caller that asks before it writes is answered by a new attempt, and
+    // the reconnected storage receives the whole cache with the next write.
+    mode_ = FactoryMode::kOpen;
+    EXPECT_TRUE(db->IsStorageAvailable());
+    EXPECT_EQ(factoryCalls_, 2);
+    ASSERT_TRUE(db->WriteSWupdateState(SWupdateState::INSTALL_IN_PROGRESS));
+    ASSERT_TRUE(db->SyncToStorage());
+    EXPECT_EQ(factoryCalls_, 2);
+    const DbSnapshot medium = OnMedium();
+    EXPECT_EQ(medium.state, SWupdateState::INSTALL_IN_PROGRESS);
+    EXPECT_EQ(medium.sessionId, 9U);
+}
+
+// A platform that refuses to remove an absent key must not fail the
+// whole-cache rewrite of a reconnect, nor the removal of an absent item.
+TEST_F(SmartPersistencyTest, OnlyItemsTheStorageHoldsAreRemoved) {
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "strict platform" : "lenient platform");
+        EraseDatabase();
+        hook::StrictRemoval(strict);
+        auto db = Make();
+        ASSERT_TRUE(db->WriteUcmSessionId(17));
+        ASSERT_TRUE(db->WriteUpdatedEcuInfo(EcuInfo::ProgrammingNotConsistent));
+        ASSERT_TRUE(db->SyncToStorage());
+        EXPECT_TRUE(db->RemoveUpdatedEcuInfo());
+        EXPECT_TRUE(db->RemoveUpdatedEcuInfo());
+        EXPECT_TRUE(db->RemoveInstalledLogicalBlocks());
+
+        // The reconnected storage, opened from the medium, still holds the
+        // removed item; every other absent item is absent there too.
+        hook::InjectFailure(hook::Operation::kSetValue, 1);
+        EXPECT_TRUE(db->WriteSWupdateState(SWupdateState::TRANSFER_IN_PROGRESS));
+        EXPECT_TRUE(capture_.Contains("Wrote database cache. Result is true"));
+        capture_.Clear();
+        // Nothing is left dirty: the next write goes alone, and the sync holds all.
+        EXPECT_TRUE(db->WriteUpdateForPartition(PartitionEnum::B));
+        EXPECT_FALSE(capture_.Contains("Writing database cache to database..."));
+        ASSERT_TRUE(db->SyncToStorage());
+        const DbSnapshot medium = OnMedium();
+        EXPECT_EQ(medium.sessionId, 17U);
+        EXPECT_EQ(medium.state, SWupdateState::TRANSFER_IN_PROGRESS);
+        EXPECT_EQ(medium.partition, PartitionEnum::B);
+        EXPECT_FALSE(medium.hasUpdatedEcuInfo);
+        EXPECT_FALSE(medium.hasInstalledBlocks);
+    }
 }
 
 TEST_F(SmartPersistencyTest, ValuesAcceptedDuringFastShutdownAreWrittenByTheNextStoreAfterwards) {
