@@ -49,10 +49,13 @@ uint8_t CommunicationControlRequest::GetSubFunction() const {
     return static_cast<uint8_t>(GetByte(1) & kSubFunctionMask);
 }
 
-uint8_t CommunicationControlRequest::GetCommunicationType() const { return GetByte(2); }
+uint8_t CommunicationControlRequest::GetCommunicationType() const {
+    RequireSize(kMinimumLength);
+    return GetByte(2);
+}
 
 std::vector<uint8_t> CommunicationControlRequest::GetNodeIdentificationNumber() const {
-    if (GetFrame().size() < 4) {
+    if (GetFrame().size() <= kMinimumLength) {
         return {};
     }
     return BytesFrom(3);

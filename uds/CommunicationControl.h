@@ -8,6 +8,9 @@ namespace UDS {
 
 class CommunicationControlRequest : public Message {
 public:
+    // SID, sub-function and communication type.
+    static constexpr size_t kMinimumLength = 3;
+
     // Control types 4 and 5 (with or without the suppress-positive-response bit)
     // need the two-byte node identification number and throw
     // InvalidArgumentException without it.

@@ -22,12 +22,12 @@ WriteDataByIdentifierRequest::WriteDataByIdentifierRequest(uint16_t identifier, 
 }
 
 uint16_t WriteDataByIdentifierRequest::GetDataIdentifier() const {
-    RequireSize(3);
+    RequireSize(kIdentifierLength);
     return ReadUint16At(1);
 }
 
 std::vector<uint8_t> WriteDataByIdentifierRequest::GetDataRecord() const {
-    RequireSize(4);
+    RequireSize(kMinimumLength);
     return BytesFrom(3);
 }
 

@@ -8,6 +8,12 @@ namespace UDS {
 
 class WriteDataByIdentifierRequest : public Message {
 public:
+    // SID, identifier and at least one data byte: the shortest frame whose
+    // data record can be read.
+    static constexpr size_t kMinimumLength = 4;
+    // The identifier alone needs SID and two bytes.
+    static constexpr size_t kIdentifierLength = 3;
+
     WriteDataByIdentifierRequest(uint16_t identifier, const std::vector<uint8_t>& record);
     explicit WriteDataByIdentifierRequest(const Message& message) : Message(message) {}
     explicit WriteDataByIdentifierRequest(Message&& message) : Message(std::move(message)) {}

@@ -6,6 +6,7 @@
 #define KIVLIBRARY_FUNCTIONAL_FLASHINGTHREAD_H
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -24,10 +25,26 @@ struct FlashingBuffer {
     uint32_t ucmBlockSequenceCounter = 0;  // 1 for the first chunk after RequestDownload, no wrap
 };
 
+// Threading: the producer side (TransferData, RequestTransferExit, the abort
+// paths) and the thread share one mutex that guards the buffers, the indices,
+// the flags and the stored error. The thread releases it during the UCM call,
+// so a producer waits for a UCM call only through the buffer condition. Every
+// wait is bounded: a producer waits at most `freeBuffer` for its buffer, the
+// drain and the join wait at most `ucmCall` without progress. A thread that
+// does not end within that is detached; it keeps the shared state alive until
+// its UCM call returns.
 class FlashingThread {
 public:
+    struct Timeouts {
+        std::chrono::milliseconds freeBuffer{std::chrono::seconds(30)};
+        // The longest a single UCM TransferData may take (the adaptor's time-out).
+        std::chrono::milliseconds ucmCall{std::chrono::seconds(30)};
+    };
+
     // Starts the thread as its last step.
     FlashingThread(std::shared_ptr<SessionData> sessionData, std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor);
+    FlashingThread(std::shared_ptr<SessionData> sessionData, std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
+                   Timeouts timeouts);
     // Stops and joins the thread.
     virtual ~FlashingThread();
     FlashingThread(const FlashingThread&) = delete;
@@ -37,34 +54,28 @@ public:
     virtual void stop();
     virtual void stopAndJoin();
     // True = chunk buffered (or empty data ignored); false = stopped or no
-    // buffer freed within 30 seconds.
+    // buffer freed within the free-buffer time-out (30 seconds).
     virtual bool waitForAvailableBuffer(std::vector<uint8_t>&& data, uint32_t ucmBlockSequenceCounter);
     // False hands the stored negative response out once.
     virtual bool checkTransferResult(std::vector<uint8_t>& response);
     virtual void waitForAllBuffersToBeEmpty();
     virtual void SetErrorResponse(std::vector<uint8_t>&& response);
+    // `lock` must hold the object's mutex (the one waitForAvailableBuffer takes).
     virtual bool waitForEmptyingFillBuffer(size_t bufferIndex, std::unique_lock<std::mutex>& lock);
 
 private:
-    void writeDataToBuffer(std::vector<uint8_t>&& data, uint32_t ucmBlockSequenceCounter, size_t bufferIndex);
-    void flashDataToUcm(FlashingBuffer& block);
-    void flashMainLoop();
-    void invalidateAllBuffers();
+    struct Shared;
 
+    bool waitForAllBuffersToBeEmpty(std::unique_lock<std::mutex>& lock);
+    void writeDataToBuffer(std::vector<uint8_t>&& data, uint32_t ucmBlockSequenceCounter, size_t bufferIndex);
+    static bool flashDataToUcm(Shared& shared, FlashingBuffer& block);
+    static void flashMainLoop(const std::shared_ptr<Shared>& shared);
+    static void invalidateAllBuffers(Shared& shared);
+
+    // Outlives this object while a detached thread still runs.
+    std::shared_ptr<Shared> m_shared;
+    std::mutex m_joinMutex;
     std::shared_ptr<std::thread> m_flashingThread;
-    bool m_taskFinished = false;
-    bool m_flashingStop = false;
-    std::mutex m_mutexFlashingMutex;
-    std::condition_variable m_cvFlashingFinished;
-    std::mutex m_mutexDataReady;
-    std::condition_variable m_cvDataReady;
-    size_t m_fillBufferIndex = 0;
-    size_t m_flashBufferIndex = 0;
-    std::array<FlashingBuffer, 2> m_buffer;
-    std::mutex m_errorResponseMutex;
-    std::vector<uint8_t> m_errorResponse;
-    std::shared_ptr<SessionData> m_sessionData;
-    std::shared_ptr<UCM::UCMAdaptorInterface> m_ucmAdaptor;
 };
 
 #endif

@@ -183,6 +183,8 @@ bool KivConfigParser::parse(std::shared_ptr<KivConfiguration> configuration) {
 
         const auto ucmSettings = root->GetObject("UCMSettings");
         ReadOptionalString(*ucmSettings, "ServiceInstanceId", "UCM Service instance id", config.ucmServiceInstanceId);
+        ReadOptionalTimeout(*ucmSettings, "ResponseTimeout_msec", "Parse UCM response timeout",
+                            config.ucmResponseTimeout_msec);
         const auto diagnosticInfoSettings = root->GetObject("DiagnosticInfo_settings");
         ReadOptionalString(*diagnosticInfoSettings, "instance_id", "DiagnosticInfo Service instance id",
                            config.diagnosticInfoInstanceId);

@@ -604,10 +604,7 @@ bool SessionData::IsStatusAllowingIVDCheck() {
 }
 
 void SessionData::UpdateSwStatus(SWupdateState state, const std::string& caller) {
-    const std::shared_ptr<SWupdateStatus> status = GetSWupdateStatus();
-    if (status && !status->SetStatus(state)) {
-        LogError() << caller << ": failed to update SW status to " << toString(state) << VLMR_FILE_LINE;
-    }
+    (void)::UpdateSwStatus(GetSWupdateStatus(), state, caller);
 }
 
 // ---- reset of an interrupted download -------------------------------------

@@ -119,8 +119,8 @@ public:
     std::string GetIvdCancelCluster() override;
     void SetIvdCancelCluster(const std::string& cluster) override;
 
-    // The configuration the session was built with.
-    std::shared_ptr<KivConfiguration> GetConfiguration() const { return m_configuration; }
+    // The configuration the session was built with; read-only after start-up.
+    const std::shared_ptr<KivConfiguration>& GetConfiguration() const { return m_configuration; }
 
     // Names under which the download handlers and routines also reach these.
     void SetDownloadActive(bool logicalBlock) { FinishBlockTransfer(logicalBlock); }

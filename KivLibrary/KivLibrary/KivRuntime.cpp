@@ -124,7 +124,8 @@ KivRuntime::KivRuntime(std::shared_ptr<KivConfiguration> configuration, std::sha
         const std::string instance = configuration ? configuration->ucmServiceInstanceId : std::string();
         std::weak_ptr<SessionData> session = m_sessionData;
         m_ucmAdaptor = m_dependencies.createUcmAdaptor(
-            instance, [session](CurrentStatusType status) { StoreCurrentStatus(session, status); });
+            instance, [session](CurrentStatusType status) { StoreCurrentStatus(session, status); },
+            configuration ? *configuration : KivConfiguration());
     } else {
         LogWarn() << "KivRuntime: no UCM adaptor in this build; running without the update manager" << VLMR_FILE_LINE;
     }

@@ -126,8 +126,10 @@ struct KivRuntimeDependencies {
     std::function<std::shared_ptr<KivDMConversation>()> createConversation;
 
     // ---- components built elsewhere (empty until they join) ------------------
-    // The UCM adaptor, from the configured UCM instance and the CurrentStatus callback.
-    std::function<std::shared_ptr<UCM::UCMAdaptorInterface>(const std::string&, std::function<void(CurrentStatusType)>)>
+    // The UCM adaptor, from the configured UCM instance and the CurrentStatus
+    // callback; the configuration carries its response time-out.
+    std::function<std::shared_ptr<UCM::UCMAdaptorInterface>(const std::string&, std::function<void(CurrentStatusType)>,
+                                                            const KivConfiguration&)>
         createUcmAdaptor;
     // CreateDTCService(instance, update callback).
     std::function<std::shared_ptr<DTCService>(const std::string&, std::function<void()>)> createDtcService;

@@ -8,6 +8,7 @@ KivConfiguration::KivConfiguration()
       transfer_size(0),
       vmId(0),
       sysfsValid(false),
+      ucmResponseTimeout_msec(0),
       IVD_RID_0253_StartTimeout_msec(0),
       IVD_RID_0253_CancelTimeout_msec(0),
       IVD_AutoCheck_Enabled(false),

@@ -86,6 +86,8 @@ public:
     std::string src_dir;
     std::string dst_dir;
     std::string ucmServiceInstanceId;
+    // "UCMSettings"/"ResponseTimeout_msec"; 0 = not configured: the adaptor's default.
+    uint64_t ucmResponseTimeout_msec;
     std::string IVD_RID_0253_AlienKIVId;
     // 0 = not configured: the routine applies its own defaults.
     uint64_t IVD_RID_0253_StartTimeout_msec;

@@ -35,7 +35,7 @@ public:
     virtual bool CommitUpdate(uint32_t sessionId, bool ignoreNotSupported) = 0;
     virtual bool GetInstallationResult(uint32_t sessionId, GetInstallationResultOutput& output) = 0;
     virtual bool GetInstallationStatus(uint32_t sessionId, GetInstallationStatusOutput& output) = 0;
-    virtual bool GetSwClusterIntegrity(std::string clusterName, bool inactivePartition,
+    virtual bool GetSwClusterIntegrity(std::string clusterName, bool readPartitionB,
                                        std::function<void(SwClusterIntegrity)> callback) = 0;
     virtual bool CancelSwClusterIntegrity(std::string clusterName, std::function<void(CancelStatusType)> callback) = 0;
     virtual bool CancelUpdate(uint32_t sessionId) = 0;

@@ -62,9 +62,9 @@ public:
         }
     }
 
-    bool GetSwClusterIntegrity(std::string clusterName, bool inactivePartition,
+    bool GetSwClusterIntegrity(std::string clusterName, bool readPartitionB,
                                std::function<void(SwClusterIntegrity)> callback) override {
-        const auto it = script.find({clusterName, inactivePartition});
+        const auto it = script.find({clusterName, readPartitionB});
         if (it == script.end()) {
             return false;
         }

@@ -27,7 +27,7 @@ nlohmann::json CompleteConfig(const std::string& cmdlinePath) {
         "ab_scheme_settings": {"global_ab_flag_file": "", "partition_a_name": "A", "partition_b_name": "B"},
         "persistancy_settings": {"port_name": "KivDb"},
         "security_access_settings": {"KeyCalculation": "814C"},
-        "UCMSettings": {"ServiceInstanceId": "ucm7"},
+        "UCMSettings": {"ServiceInstanceId": "ucm7", "ResponseTimeout_msec": 2500},
         "DiagnosticInfo_settings": {"instance_id": "diag3"},
         "ConfiguredLogicalBlocks": {"VMs": [
             {"Name": "vm_adaptive", "FlashBlocks": [1, 2]},
@@ -107,6 +107,7 @@ TEST_F(KivConfigParserTest, CompleteFileFillsEveryFieldAndMapping) {
     EXPECT_EQ(c.GetSmackSourceDir(), "/stage/src");
     EXPECT_EQ(c.GetSmackDestinationDir(), "/stage/dst");
     EXPECT_EQ(c.ucmServiceInstanceId, "ucm7");
+    EXPECT_EQ(c.ucmResponseTimeout_msec, 2500u);
     EXPECT_EQ(c.diagnosticInfoInstanceId, "diag3");
     EXPECT_EQ(c.IVD_RID_0253_AlienKIVId, "alien");
     EXPECT_EQ(c.IVD_RID_0253_StartTimeout_msec, 3000u);
@@ -136,6 +137,7 @@ TEST_F(KivConfigParserTest, OptionalKeysKeepTheirDefaultsWhenMissingOrZero) {
     json["IVD_AutoCheck_StartTimeout_msec"] = 0;
     json["IVD_AutoCheck_ResumeTimeout_msec"] = -20;  // would wrap to an endless time-out
     json["UCMSettings"].erase("ServiceInstanceId");
+    json["UCMSettings"].erase("ResponseTimeout_msec");
     json["DiagnosticInfo_settings"]["instance_id"] = "";
 
     ASSERT_TRUE(Parse(json)) << capture_.Dump();
@@ -149,6 +151,7 @@ TEST_F(KivConfigParserTest, OptionalKeysKeepTheirDefaultsWhenMissingOrZero) {
     EXPECT_EQ(c.IVD_AutoCheck_DelayTimeout_msec, 100u);
     EXPECT_TRUE(c.volatileMirrorFlashBlocks.empty());
     EXPECT_EQ(c.ucmServiceInstanceId, "");
+    EXPECT_EQ(c.ucmResponseTimeout_msec, 0u);
     EXPECT_EQ(c.diagnosticInfoInstanceId, "");
 
     EXPECT_EQ(capture_.Count("Parse delay timeout of AutonomousCheck -> Exception: Couldn't get int "

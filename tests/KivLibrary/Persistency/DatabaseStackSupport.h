@@ -152,6 +152,8 @@ public:
         : m_inner(std::move(inner)), m_cutAfter(cutAfter) {}
 
     std::size_t Count() const { return m_count; }
+    // The power is gone: the cut operation has passed.
+    bool Frozen() const { return m_count >= m_cutAfter; }
     // Cuts the power after the `operations`-th operation from now.
     void CutAfter(std::size_t operations) {
         m_cutAfter = operations == kNoCutAfter ? operations : m_count + operations;

@@ -224,7 +224,8 @@ TEST_F(RunVelmoraTest, DiagnosticStatusNotificationsAreNeitherLostNorInvented) {
     auto ucm = std::make_shared<testsupport::GatedUcmAdaptor>();
     std::weak_ptr<KivRuntime> weakRuntime;
     VelmoraEntryDependencies deps = Deps();
-    deps.runtime.createUcmAdaptor = [ucm](const std::string&, std::function<void(CurrentStatusType)>) { return ucm; };
+    deps.runtime.createUcmAdaptor = [ucm](const std::string&, std::function<void(CurrentStatusType)>,
+                                          const KivConfiguration&) { return ucm; };
     deps.runtimeCreated = [&weakRuntime](std::weak_ptr<KivRuntime> created) { weakRuntime = created; };
     auto process = Start(deps);
     ASSERT_TRUE(WaitRunning()) << capture.Dump();

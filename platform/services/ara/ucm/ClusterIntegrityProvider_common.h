@@ -23,7 +23,7 @@ struct GetSwClusterIntegrity {
         IntegrityDataType IntegrityData{};
         InstallationErrorType Error;
     };
-    using Signature = Output(std::string /*cluster*/, bool /*inactivePartition*/);
+    using Signature = Output(std::string /*cluster*/, bool /*readPartitionB*/);
 };
 
 struct Cancel {

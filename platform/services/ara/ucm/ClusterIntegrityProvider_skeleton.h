@@ -26,7 +26,7 @@ public:
     }
 
     virtual jux::com::Future<ClusterIntegrityProvider::GetSwClusterIntegrity::Output> GetSwClusterIntegrity(
-        const std::string& cluster, bool inactivePartition) = 0;
+        const std::string& cluster, bool readPartitionB) = 0;
     virtual jux::com::Future<ClusterIntegrityProvider::Cancel::Output> Cancel(const std::string& cluster) = 0;
 };
 

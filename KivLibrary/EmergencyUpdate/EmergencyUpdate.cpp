@@ -1,0 +1,264 @@
+#include "KivLibrary/EmergencyUpdate/EmergencyUpdate.h"
+
+#include "KivLibrary/GlobalLibrary/LogicalBlockCacheData.h"
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Logger/Logging.h"
+#include "KivLibrary/Persistency/LogisticFileHandler.h"
+#include "KivLibrary/Persistency/PersistentDataStorage.h"
+#include "platform/HostPath.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace {
+
+constexpr std::size_t kSerialOffset = 8;
+constexpr std::size_t kDateOffset = 16;
+// The marker is a few dozen bytes; more is not a marker the platform wrote.
+constexpr std::size_t kMaxMarkerSize = 64 * 1024;
+
+template <std::size_t N>
+std::string FingerprintText(const std::array<uint8_t, N>& bytes) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string text = "{";
+    for (std::size_t i = 0; i < N; ++i) {
+        text += "[";
+        text += static_cast<char>('0' + (i / 10) % 10);
+        text += static_cast<char>('0' + i % 10);
+        text += "]= 0x";
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0F];
+        text += "; ";
+    }
+    return text + "}";
+}
+
+}  // namespace
+
+EmergencyUpdateImpl::EmergencyUpdateImpl(std::shared_ptr<KivConfiguration> configuration,
+                                         std::shared_ptr<SessionData> sessionData,
+                                         std::shared_ptr<PersistentDataStorage> storage, const std::string& markerPathA,
+                                         const std::string& markerPathB)
+    : m_configuration(std::move(configuration)),
+      m_sessionData(std::move(sessionData)),
+      m_storage(std::move(storage)),
+      m_markerPathA(platform::HostPath(markerPathA)),
+      m_markerPathB(platform::HostPath(markerPathB)),
+      m_journalPath(m_markerPathA + kJournalSuffix),
+      m_files(RealFileOperations()) {}
+
+std::shared_ptr<EmergencyUpdateImpl> CreateEmergencyUpdate(std::shared_ptr<KivConfiguration> configuration,
+                                                           std::shared_ptr<SessionData> sessionData,
+                                                           std::shared_ptr<PersistentDataStorage> storage) {
+    return std::make_shared<EmergencyUpdateImpl>(std::move(configuration), std::move(sessionData), std::move(storage));
+}
+
+bool EmergencyUpdateImpl::HasEmergencyInstallInfo() {
+    const bool exists = std::ifstream(m_markerPathA, std::ios::binary).is_open();
+    if (exists) {
+        LogInfo() << "EmergencyUpdate: The emergencyInstallInfo.bin file exists" << VLMR_FILE_LINE;
+    } else {
+        LogInfo() << "EmergencyUpdate: The emergencyInstallInfo.bin file not exists" << VLMR_FILE_LINE;
+        // A journal without its marker is what a cut right after the marker's
+        // removal leaves; it must not meet the next installation's marker.
+        if (std::ifstream(m_journalPath).is_open()) {
+            RemoveFile(m_journalPath);
+        }
+    }
+    return exists;
+}
+
+bool EmergencyUpdateImpl::Check_Database() {
+    const std::vector<uint8_t> marker = ReadMarker();
+    if (AlreadyApplied(marker)) {
+        LogInfo() << "EmergencyUpdate: the records of this emergency installation are already stored; removing "
+                     "the marker files"
+                  << VLMR_FILE_LINE;
+        RemoveFile(m_markerPathA);
+        RemoveFile(m_markerPathB);
+        RemoveFile(m_journalPath);
+        return true;
+    }
+    RemoveFile(m_journalPath);
+
+    UpdateSwStatus(SWupdateState::INVALID, "Check_Database");
+    (void)m_storage->SyncToStorage();
+
+    if (m_storage->HasInstalledLogicalBlocks()) {
+        LogInfo() << "EmergencyUpdate: The the persistent database exists" << VLMR_FILE_LINE;
+        UpdateLogisticsInfo_DatabaseExist();
+    } else {
+        LogInfo() << "EmergencyUpdate: The the persistent database not exist" << VLMR_FILE_LINE;
+        UpdateLogisticsInfo_DatabaseNotExist();
+    }
+    (void)m_storage->RemoveUcmSessionId();
+    const bool removed = m_storage->RemoveUpdateForPartition();
+
+    // The journal first, then the records: after the sync, a start that
+    // still finds the marker recognises them as stored.
+    if (!m_files.writeDurably(m_journalPath, marker)) {
+        LogError() << "EmergencyUpdate: cannot write " << m_journalPath
+                   << "; the marker files stay and the next start repeats the update" << VLMR_FILE_LINE;
+        (void)m_storage->SyncToStorage();
+        return removed;
+    }
+    if (!m_storage->SyncToStorage()) {
+        LogError() << "EmergencyUpdate: records not synced; the marker files stay and the next start repeats the "
+                      "update"
+                   << VLMR_FILE_LINE;
+        return removed;
+    }
+    RemoveFile(m_markerPathA);
+    RemoveFile(m_markerPathB);
+    RemoveFile(m_journalPath);
+    return removed;
+}
+
+void EmergencyUpdateImpl::UpdateLogisticsInfo_DatabaseNotExist() {
+    LogInfo() << "EmergencyUpdate: UpdateLogisticsInfo_DatabaseNotExist" << VLMR_FILE_LINE;
+    LogisticFileHandler handler(m_configuration, m_storage, m_sessionData);
+    std::array<uint8_t, 6> serial{};
+    std::array<uint8_t, 3> date{{0x00, 0x01, 0x01}};
+    ReadFingerprint(serial, date);
+    handler.StoreInstalledLogistics(std::vector<uint8_t>(serial.begin(), serial.end()),
+                                    std::vector<uint8_t>(date.begin(), date.end()));
+    LogInfo() << "EmergencyUpdate: Saving logical blocks and ecuInfo " << VLMR_FILE_LINE;
+    UpdateSwStatus(SWupdateState::IDLE, "UpdateLogisticsInfo_DatabaseNotExist");
+}
+
+void EmergencyUpdateImpl::UpdateLogisticsInfo_DatabaseExist() {
+    LogInfo() << "EmergencyUpdate: UpdateLogisticsInfo_DatabaseExist" << VLMR_FILE_LINE;
+    LogicalBlocks oldList;
+    if (m_storage->HasInstalledLogicalBlocks() && !m_storage->ReadInstalledLogicalBlocks(oldList)) {
+        // The attempt counters must survive: the UPDATED copy holds them too.
+        oldList.clear();
+        if (!m_storage->ReadUpdatedLogicalBlocks(oldList)) {
+            oldList.clear();
+        }
+        LogError() << "EmergencyUpdate: INSTALLED logical blocks unreadable; counting attempts from the "
+                   << (oldList.empty() ? "logistics files only" : "UPDATED logical blocks") << VLMR_FILE_LINE;
+    }
+    EcuInfo updatedEcu = EcuInfo::ReprogrammableAndConsistent;
+    const bool hasUpdatedEcu = m_storage->HasUpdatedEcuInfo() && m_storage->ReadUpdatedEcuInfo(updatedEcu);
+
+    std::array<uint8_t, 6> serial{};
+    std::array<uint8_t, 3> date{{0x00, 0x01, 0x01}};
+    ReadFingerprint(serial, date);
+
+    LogisticFileHandler handler(m_configuration, m_storage, m_sessionData);
+    const std::shared_ptr<LogicalBlockCacheData> active = m_sessionData->GetInstalledLogistics();
+    const EcuInfo recordEcu = static_cast<EcuInfo>(active->ecuInfo[EcuInfoLayout::kProgrammingInfoOffset]);
+    (void)m_storage->RemoveUpdatedLogicalBlocks();
+    LogicalBlocks list;
+    handler.PopulateCaches(*active, list);
+    (void)m_storage->WriteUpdatedEcuInfo(recordEcu);
+
+    for (LogicalBlock& block : list) {
+        const auto old = std::find_if(oldList.begin(), oldList.end(),
+                                      [&block](const LogicalBlock& b) { return b.m_id == block.m_id; });
+        if (old != oldList.end()) {
+            LogDebug() << "Block already existing in database, do update" << VLMR_FILE_LINE;
+            block.m_programmingAttempts = static_cast<uint16_t>(old->m_programmingAttempts + 1);
+        } else {
+            LogDebug() << "Block not existing in database" << VLMR_FILE_LINE;
+            block.m_programmingAttempts = 1;
+        }
+        block.m_IVD = LogicalBlock::IVD{};
+        block.m_fingerPrint.m_serial = serial;
+        block.m_fingerPrint.m_date = date;
+    }
+    (void)m_storage->WriteUpdatedLogicalBlocks(list);
+    (void)m_storage->WriteInstalledLogicalBlocks(list);
+    // The ECU information the database held wins; without one the record's
+    // byte stands, as in the other import paths.
+    const EcuInfo ecu = hasUpdatedEcu ? updatedEcu : recordEcu;
+    (void)m_storage->WriteUpdatedEcuInfo(ecu);
+    (void)m_storage->WriteInstalledEcuInfo(ecu);
+    LogInfo() << "EmergencyUpdate: Saving logical blocks and ecuInfo " << VLMR_FILE_LINE;
+    UpdateSwStatus(SWupdateState::IDLE, "UpdateLogisticsInfo_DatabaseExist");
+}
+
+void EmergencyUpdateImpl::ReadFingerprint(std::array<uint8_t, 6>& serial, std::array<uint8_t, 3>& date) {
+    const std::vector<uint8_t> marker = ReadMarker();
+    for (std::size_t i = 0; i < serial.size() && kSerialOffset + i < marker.size(); ++i) {
+        serial[i] = marker[kSerialOffset + i];
+    }
+    for (std::size_t i = 0; i < date.size() && kDateOffset + i < marker.size(); ++i) {
+        date[i] = marker[kDateOffset + i];
+    }
+    m_fingerPrint.m_serial = serial;
+    m_fingerPrint.m_date = date;
+    LogInfo() << "****************** FINGERPRINT_SERIAL " << FingerprintText(serial) << VLMR_FILE_LINE;
+    LogInfo() << "****************** FINGERPRINT_DATE " << FingerprintText(date) << VLMR_FILE_LINE;
+}
+
+void EmergencyUpdateImpl::UpdateSwStatus(SWupdateState state, const std::string& stepName) {
+    (void)::UpdateSwStatus(m_sessionData->GetSWupdateStatus(), state, stepName);
+}
+
+std::vector<uint8_t> EmergencyUpdateImpl::ReadMarker() const {
+    std::ifstream file(m_markerPathA, std::ios::binary);
+    std::vector<uint8_t> bytes;
+    char c = 0;
+    while (bytes.size() < kMaxMarkerSize && file.get(c)) {
+        bytes.push_back(static_cast<uint8_t>(c));
+    }
+    return bytes;
+}
+
+bool EmergencyUpdateImpl::AlreadyApplied(const std::vector<uint8_t>& marker) {
+    std::ifstream file(m_journalPath, std::ios::binary);
+    if (!file.is_open()) {
+        return false;
+    }
+    const std::vector<uint8_t> journal((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    SWupdateState state = SWupdateState::INVALID;
+    return journal == marker && m_storage->ReadSWupdateState(state) && state == SWupdateState::IDLE;
+}
+
+void EmergencyUpdateImpl::RemoveFile(const std::string& path) {
+    if (!m_files.remove(path)) {
+        LogError() << "EmergencyUpdate: cannot remove " << path << VLMR_FILE_LINE;
+    }
+}
+
+EmergencyUpdateImpl::FileOperations EmergencyUpdateImpl::RealFileOperations() {
+    FileOperations operations;
+    operations.remove = [](const std::string& path) {
+        if (std::remove(path.c_str()) == 0 || errno == ENOENT) {
+            return true;
+        }
+        LogError() << "EmergencyUpdate: remove " << path << ": " << std::strerror(errno) << VLMR_FILE_LINE;
+        return false;
+    };
+    operations.writeDurably = [](const std::string& path, const std::vector<uint8_t>& bytes) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return false;
+        }
+        std::size_t written = 0;
+        while (written < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        const bool ok = written == bytes.size() && ::fsync(fd) == 0;
+        ::close(fd);
+        return ok;
+    };
+    return operations;
+}

@@ -1,0 +1,113 @@
+#include "KivLibrary/KivLibrary/UCMSessionSelfRepair.h"
+
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Logger/Logging.h"
+#include "KivLibrary/Persistency/PersistentDataStorage.h"
+#include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+
+#include <utility>
+
+namespace {
+constexpr CurrentStatusType kNotReported = 2;
+}
+
+UCMSessionSelfRepairImpl::UCMSessionSelfRepairImpl(std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
+                                                   std::shared_ptr<SessionData> sessionData,
+                                                   std::shared_ptr<PersistentDataStorage> storage)
+    : m_ucmAdaptor(std::move(ucmAdaptor)), m_sessionData(std::move(sessionData)), m_storage(std::move(storage)) {}
+
+std::shared_ptr<UCMSessionSelfRepairInterface> CreateUCMSessionSelfRepair(
+    std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, std::shared_ptr<SessionData> sessionData,
+    std::shared_ptr<PersistentDataStorage> storage) {
+    return std::make_shared<UCMSessionSelfRepairImpl>(std::move(ucmAdaptor), std::move(sessionData),
+                                                      std::move(storage));
+}
+
+uint32_t UCMSessionSelfRepairImpl::ReadUcmSessionId() {
+    uint32_t id = SessionData::kNoUcmSession;
+    if (m_storage && m_storage->HasUcmSessionId()) {
+        uint32_t stored = SessionData::kNoUcmSession;
+        if (m_storage->ReadUcmSessionId(stored)) {
+            id = stored;
+        } else {
+            LogError() << "UCMSessionHangingCheck: failed to read UCM session ID" << VLMR_FILE_LINE;
+        }
+    }
+    return id;
+}
+
+bool UCMSessionSelfRepairImpl::UCMSessionHangingCheck() {
+    const uint32_t id = ReadUcmSessionId();
+    m_sessionData->SetUcmSessionId(id);
+    LogInfo() << "UCMSessionHangingCheck: current sessionId " << id << VLMR_FILE_LINE;
+    LogInfo() << "UCMSessionHangingCheck: CurrentStatus event " << m_sessionData->GetProgrammingStateText()
+              << VLMR_FILE_LINE;
+    const CurrentStatusType status = m_sessionData->GetProgrammingState();
+    if (status == SessionData::kProgrammingStateBusy && id == SessionData::kNoUcmSession) {
+        return SessionAutoRepair();
+    }
+    if (status == kNotReported) {
+        LogInfo() << "UCMSessionHangingCheck: repair can't be started, ucm might be down" << VLMR_FILE_LINE;
+    } else {
+        LogInfo() << "UCMSessionHangingCheck: repair not needed" << VLMR_FILE_LINE;
+    }
+    return true;
+}
+
+bool UCMSessionSelfRepairImpl::SessionAutoRepair() {
+    UCM::StartOutput started;
+    if (!m_ucmAdaptor->Start(started)) {
+        LogInfo() << "SessionAutoRepair: Start session failed" << VLMR_FILE_LINE;
+        return false;
+    }
+    const uint32_t newest = started.id;
+    LogInfo() << "SessionAutoRepair: New sessionId " << newest << VLMR_FILE_LINE;
+    if (!m_ucmAdaptor->Close(newest, false)) {
+        LogInfo() << "SessionAutoRepair: Close session failed" << VLMR_FILE_LINE;
+        return false;
+    }
+    LogInfo() << "SessionAutoRepair: SessionId " << newest << " closed" << VLMR_FILE_LINE;
+    CommitAndCloseOlderSessions(newest);
+    UpdateSwStatus(SWupdateState::IDLE, "SessionAutoRepair");
+    return true;
+}
+
+void UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessionId) {
+    // Ids below the newest, down to 1 and at most kMaxOlderSessions of them;
+    // a newest id of 0 or 1 leaves nothing to walk (and must not wrap).
+    const uint32_t walkable = newestSessionId > 1 ? newestSessionId - 1 : 0;
+    const uint32_t count = walkable < kMaxOlderSessions ? walkable : kMaxOlderSessions;
+    for (uint32_t step = 0; step < count; ++step) {
+        const uint32_t id = newestSessionId - 1 - step;
+        const bool done = m_ucmAdaptor->CommitUpdate(id, true) && m_ucmAdaptor->Close(id, false);
+        if (done) {
+            LogInfo() << "SessionAutoRepair: commitUpdate/Close completed for sessionId " << id << VLMR_FILE_LINE;
+        } else {
+            LogInfo() << "SessionAutoRepair: commitUpdate/Close failed for sessionId " << id << VLMR_FILE_LINE;
+        }
+        UpdateCurrentStatus();
+        LogInfo() << "SessionAutoRepair: CurrentStatus event " << m_sessionData->GetProgrammingStateText()
+                  << VLMR_FILE_LINE;
+        if (m_sessionData->GetProgrammingState() == SessionData::kProgrammingStateReady) {
+            LogInfo() << "SessionAutoRepair: successfully repaired" << VLMR_FILE_LINE;
+            return;
+        }
+    }
+    if (m_sessionData->GetProgrammingState() != SessionData::kProgrammingStateReady) {
+        LogInfo() << "SessionAutoRepair: repair failed" << VLMR_FILE_LINE;
+    }
+}
+
+void UCMSessionSelfRepairImpl::UpdateCurrentStatus() {
+    UCM::CurrentStatusEventDataType status = kNotReported;
+    if (m_ucmAdaptor->GetCurrentStatus(status)) {
+        m_sessionData->SetProgrammingState(status);
+        LogInfo() << "UpdateCurrentStatus: updating status" << VLMR_FILE_LINE;
+    }
+    LogInfo() << "UpdateCurrentStatus: CurrentStatus" << m_sessionData->GetProgrammingStateText() << VLMR_FILE_LINE;
+}
+
+void UCMSessionSelfRepairImpl::UpdateSwStatus(SWupdateState state, const std::string& caller) {
+    (void)::UpdateSwStatus(m_sessionData->GetSWupdateStatus(), state, caller);
+}

@@ -1,0 +1,103 @@
+// The blocking adaptor over the update manager's clients. Every blocking
+// operation holds one mutex from its request until its answer (or its
+// time-out), so UCM sees at most one blocking request of this process at a
+// time; each waits at most the configured response time-out. The shared state
+// of a call belongs to its callbacks, so an answer after the time-out lands
+// nowhere. InstallUpdateAsync, GetInstallUpdateState, GetSwClusterIntegrity and
+// CancelSwClusterIntegrity never wait. Callable from any thread.
+#ifndef KIVLIBRARY_UCM_UCMADAPTORIMPL_H
+#define KIVLIBRARY_UCM_UCMADAPTORIMPL_H
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "KivLibrary/Ucm/UcmClientInterfaces.h"
+
+class KivConfiguration;
+
+namespace UCM {
+
+// The installation state as GetInstallUpdateState reports it.
+enum class InstallUpdateState : uint8_t {
+    kIdle = 0,       // none running (also after a refused request)
+    kSucceeded = 1,  // the last installation request succeeded
+    kRunning = 2,
+    kUcmError = 3,    // ended with UCMServiceFailed
+    kOtherError = 4,  // ended with any other error
+};
+
+struct UCMAdaptorSettings {
+    static constexpr std::chrono::milliseconds kDefaultResponseTimeout{30000};
+
+    std::chrono::milliseconds responseTimeout = kDefaultResponseTimeout;
+    // DOClose and commitUpdate.
+    uint32_t retryAttempts = 10;
+    std::chrono::milliseconds retryPause{1000};
+    // Sleeps between retries; the default wakes early once `cancelRequested` holds.
+    std::function<void(std::chrono::milliseconds)> sleep;
+    // The retry loops stop when it holds; the process termination flag by default.
+    std::function<bool()> cancelRequested;
+
+    // Production values, with a non-zero "UCMSettings"/"ResponseTimeout_msec".
+    static UCMAdaptorSettings FromConfiguration(const KivConfiguration& configuration);
+};
+
+class UCMAdaptorImpl : public UCMAdaptorInterface {
+public:
+    using CurrentStatusCallback = std::function<void(CurrentStatusType)>;
+
+    // Creates the three service clients on `serviceInstanceId`; they connect asynchronously.
+    UCMAdaptorImpl(const std::string& serviceInstanceId, CurrentStatusCallback currentStatusCallback,
+                   UCMAdaptorSettings settings = UCMAdaptorSettings());
+    explicit UCMAdaptorImpl(std::shared_ptr<UCMClient> client, UCMAdaptorSettings settings = UCMAdaptorSettings());
+    ~UCMAdaptorImpl() override;
+
+    bool Start(StartOutput& output) override;
+    bool TransferStart(const uint32_t& sessionId, const uint32_t& size) override;
+    bool TransferData(const uint32_t& sessionId, const std::vector<uint8_t>& block,
+                      const uint32_t& blockCounter) override;
+    bool TransferExit(const uint32_t& sessionId) override;
+    bool InstallUpdateAsync(const uint32_t& sessionId) override;
+    uint8_t GetInstallUpdateState() override;
+    bool Close(const uint32_t& sessionId, bool ignoreInvalidSession) override;
+    bool DOClose(const uint32_t& sessionId, bool ignoreInvalidSession) override;
+    bool GetProgress(uint32_t sessionId, GetProgressOutput& output) override;
+    bool GetLog(uint32_t sessionId, GetLogOutput& output) override;
+    bool CommitUpdate(uint32_t sessionId, bool ignoreNotSupported) override;
+    bool GetInstallationResult(uint32_t sessionId, GetInstallationResultOutput& output) override;
+    bool GetInstallationStatus(uint32_t sessionId, GetInstallationStatusOutput& output) override;
+    bool GetSwClusterIntegrity(std::string clusterName, bool readPartitionB,
+                               std::function<void(SwClusterIntegrity)> callback) override;
+    bool CancelSwClusterIntegrity(std::string clusterName, std::function<void(CancelStatusType)> callback) override;
+    bool CancelUpdate(uint32_t sessionId) override;
+    bool commitUpdate(const uint32_t& sessionId, bool ignoreNotSupported) override;
+    bool GetCurrentStatus(CurrentStatusEventDataType& status) override;
+
+private:
+    // One request under the mutex, a bounded wait, `take` on the answer.
+    // `send(pending)` hands the request to the client (false: not connected).
+    template <typename T, typename Send, typename Take>
+    bool Exchange(const char* name, const char* noProxyLine, Send&& send, Take&& take);
+
+    bool Retry(const char* name, const std::function<bool()>& attempt);
+
+    std::shared_ptr<UCMClient> m_client;
+    UCMAdaptorSettings m_settings;
+    std::mutex m_mutex;
+    // Shared with the answer callbacks of InstallUpdate, which outlive no one's `this`.
+    struct InstallState {
+        std::atomic<uint8_t> state{static_cast<uint8_t>(InstallUpdateState::kIdle)};
+        std::atomic<uint64_t> request{0};  // identity of the latest request
+    };
+    std::shared_ptr<InstallState> m_install;
+};
+
+}  // namespace UCM
+
+#endif

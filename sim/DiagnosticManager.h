@@ -1,0 +1,72 @@
+// The simulated diagnostic manager: the tester's side of Velmora. It offers
+// the DiagnosticConversation of one tester, consumes Velmora's generic UDS
+// service and SecurityAccess level 9, and maps UDS frames onto them as a DM
+// does (Uds). Uds may be called from several threads; no lock is held while
+// a call to Velmora is pending, so Velmora's calls back (Cancel, status
+// reads) are answered meanwhile. Every call is bounded by the call time-out.
+// Not part of the product.
+#ifndef SIM_DIAGNOSTICMANAGER_H
+#define SIM_DIAGNOSTICMANAGER_H
+
+#include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_common.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<uint8_t>;
+
+class DiagnosticManager {
+public:
+    using ConversationStatus = zov::dm::types::DiagnosticConversationStatusType;
+
+    static constexpr const char* kDefaultSession = "1";
+    static constexpr const char* kProgrammingSession = "2";
+    static constexpr const char* kLocked = "0";
+
+    struct Options {
+        // Passed to Velmora as "ProtocolId" with every request.
+        std::string conversationInstance = "DM_Conversation_1";
+        // "general_settings" / "service_instance_id" of the configuration.
+        std::string genericUdsInstance = "1";
+        // The level-9 entry of "SecurityAccessMapping".
+        std::string securityAccessInstance = "1";
+        std::chrono::milliseconds callTimeout{5000};
+    };
+
+    // Offers the conversation at once: active, default session, locked.
+    explicit DiagnosticManager(Options options);
+    DiagnosticManager();
+    ~DiagnosticManager();
+    DiagnosticManager(const DiagnosticManager&) = delete;
+    DiagnosticManager& operator=(const DiagnosticManager&) = delete;
+
+    // One request frame, its response frame. An empty response means that the
+    // positive response was suppressed (sub-function bit 7 of 10, 3E, 85).
+    //  - 10 (session), 3E, 85: answered here; leaving the programming session
+    //    ends the conversation, every session change locks security access;
+    //  - 27 11 / 27 12: GetSeed / CompareKey of level 9; a valid key sets
+    //    security level "9";
+    //  - 31: not mapped yet, answered 7F 31 11;
+    //  - anything else: HandleMessage; UDSServiceFailed gives 7F SID code;
+    //  - no answer within the call time-out, an absent service or another
+    //    failure: 7F SID 10, logged.
+    Bytes Uds(const Bytes& request);
+
+    ConversationStatus Status() const;
+    // Calls of the conversation's Cancel made by Velmora.
+    int CancelCount() const;
+    const Options& GetOptions() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,273 @@
+// The emergency update at start-up over the real database stack and the
+// logistics files in a sandbox, with power cuts after every storage operation.
+#include "KivLibrary/EmergencyUpdate/EmergencyUpdate.h"
+
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Persistency/CreatePersistentDataStorage.h"
+#include "KivLibrary/Persistency/LogisticFileHandler.h"
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
+#include "tests/KivLibrary/Persistency/LogisticsFiles.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+using logisticstest::kActiveDir;
+using logisticstest::Logistics;
+using logisticstest::WriteLogistics;
+using testsupport::DbSnapshot;
+using testsupport::kNoCut;
+using testsupport::Level;
+using testsupport::PowerCutStorage;
+namespace hook = ara::per::testhook;
+
+constexpr const char* kMarkerA = "var/run/A/kiv/emergencyInstallInfo.bin";
+constexpr const char* kMarkerB = "var/run/B/kiv/emergencyInstallInfo.bin";
+constexpr const char* kJournal = "var/run/A/kiv/emergencyInstallInfo.bin.applied";
+const std::array<uint8_t, 6> kSerial{{'E', 'M', 'R', 'G', '0', '1'}};
+const std::array<uint8_t, 3> kDate{{0x25, 0x01, 0x31}};
+
+std::string Marker() {
+    std::string bytes = "HEADER--";
+    bytes.append(kSerial.begin(), kSerial.end());
+    bytes += "..";
+    bytes.append(kDate.begin(), kDate.end());
+    return bytes + "trailing";
+}
+
+// One start of the process as far as the emergency update goes.
+struct ProcessStart {
+    ProcessStart(const testsupport::Sandbox& box, std::size_t cutAfter) {
+        database = CreatePersistentDataStorage(testsupport::DatabaseConfiguration(), [this](const std::string& name) {
+            counter = std::make_shared<PowerCutStorage>(CreateAraPersistency(name), kNoCut);
+            return counter;
+        });
+        if (!database) {
+            return;
+        }
+        counter->CutAfter(cutAfter);
+        configuration = logisticstest::MakeLogisticsConfiguration(box);
+        session = std::make_shared<SessionData>(configuration, database, nullptr);
+        status = std::make_shared<SWupdateStatus>(database);
+        session->SetSWupdateStatus(status);
+        SWupdateState restored = SWupdateState::INVALID;
+        status->ReadStatus(restored);
+        LogisticFileHandler(configuration, database, session).ReadActiveLogistics();
+        auto emergency = CreateEmergencyUpdate(configuration, session, database);
+        // After the cut the process is gone: no file changes either.
+        auto files = EmergencyUpdateImpl::RealFileOperations();
+        auto counting = counter;
+        emergency->SetFileOperations(
+            {[real = files.remove, counting](const std::string& path) { return counting->Frozen() || real(path); },
+             [real = files.writeDurably, counting](const std::string& path, const std::vector<uint8_t>& bytes) {
+                 return counting->Frozen() || real(path, bytes);
+             }});
+        detected = emergency->HasEmergencyInstallInfo();
+        if (detected) {
+            emergency->Check_Database();
+        }
+    }
+    ~ProcessStart() {
+        if (session) {
+            session->SetSWupdateStatus(nullptr);
+        }
+    }
+
+    std::shared_ptr<PowerCutStorage> counter;
+    std::shared_ptr<PersistentDataStorage> database;
+    std::shared_ptr<KivConfiguration> configuration;
+    std::shared_ptr<SessionData> session;
+    std::shared_ptr<SWupdateStatus> status;
+    bool detected = false;
+};
+
+LogicalBlock Stored(uint8_t id, uint16_t attempts) {
+    LogicalBlock block = testsupport::TestBlock(id, attempts);
+    block.m_IVD.m_state = 3;
+    block.m_IVD.m_data.fill(0xEE);
+    return block;
+}
+
+class EmergencyUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hook::Reset();
+        WriteLogistics(box, kActiveDir, "ZenqLogistics_5.json", Logistics().Id(5).Rfs("0005"));
+        WriteLogistics(box, kActiveDir, "ZenqLogistics_7.json", Logistics().Id(7).Rfs("0007"));
+    }
+    void TearDown() override { hook::Reset(); }
+
+    // A database as an earlier run left it: block 5 with 3 attempts, an open
+    // UCM session and a partition to update.
+    void SeedDatabase(bool withBlocks) {
+        testsupport::EraseDatabase();
+        auto db = CreatePersistentDataStorage(testsupport::DatabaseConfiguration(), CreateAraPersistency);
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(db->WriteSWupdateState(SWupdateState::IDLE));
+        if (withBlocks) {
+            ASSERT_TRUE(db->WriteInstalledLogicalBlocks({Stored(5, 3)}));
+            ASSERT_TRUE(db->WriteUpdatedLogicalBlocks({Stored(5, 3)}));
+            ASSERT_TRUE(db->WriteUpdatedEcuInfo(EcuInfo::ProgrammingNotConsistent));
+            ASSERT_TRUE(db->WriteUcmSessionId(9));
+            ASSERT_TRUE(db->WriteUpdateForPartition(PartitionEnum::B));
+        }
+        ASSERT_TRUE(db->SyncToStorage());
+    }
+
+    void WriteMarkers() {
+        box.WriteFile(kMarkerA, Marker());
+        box.WriteFile(kMarkerB, Marker());
+    }
+
+    bool Exists(const char* relative) const { return std::ifstream(box.Path(relative)).is_open(); }
+
+    DbSnapshot Restart() {
+        hook::Reset();
+        ProcessStart start(box, kNoCut);
+        EXPECT_TRUE(start.database);
+        return start.database ? DbSnapshot::Of(*start.database) : DbSnapshot();
+    }
+
+    testsupport::Sandbox box{true};
+    testsupport::LogCapture capture;
+};
+
+TEST_F(EmergencyUpdateTest, EmptyDatabaseTakesTheActiveLogisticsWithTheMarkersFingerprint) {
+    SeedDatabase(false);
+    WriteMarkers();
+    ProcessStart start(box, kNoCut);
+    EXPECT_TRUE(start.detected);
+    const DbSnapshot db = DbSnapshot::Of(*start.database);
+    ASSERT_EQ(db.installedBlocks.size(), 2u);
+    EXPECT_EQ(db.updatedBlocks, db.installedBlocks);
+    for (const LogicalBlock& block : db.installedBlocks) {
+        EXPECT_EQ(block.m_programmingAttempts, 0);
+        EXPECT_EQ(block.m_fingerPrint.m_serial, kSerial);
+        EXPECT_EQ(block.m_fingerPrint.m_date, kDate);
+    }
+    EXPECT_EQ(db.state, SWupdateState::IDLE);
+    EXPECT_FALSE(db.hasSessionId);
+    EXPECT_FALSE(Exists(kMarkerA));
+    EXPECT_FALSE(Exists(kMarkerB));
+    EXPECT_FALSE(Exists(kJournal));
+    EXPECT_TRUE(capture.Contains(Level::kInfo,
+                                 "****************** FINGERPRINT_SERIAL {[00]= 0x45; [01]= 0x4d; "
+                                 "[02]= 0x52; [03]= 0x47; [04]= 0x30; [05]= 0x31; }"));
+    EXPECT_TRUE(capture.Contains(Level::kInfo,
+                                 "****************** FINGERPRINT_DATE {[00]= 0x25; [01]= 0x01; "
+                                 "[02]= 0x31; }"));
+    EXPECT_TRUE(capture.Contains("EmergencyUpdate: The the persistent database not exist"));
+}
+
+TEST_F(EmergencyUpdateTest, ExistingBlocksCountOneMoreAttemptNewBlocksOne) {
+    SeedDatabase(true);
+    WriteMarkers();
+    ProcessStart start(box, kNoCut);
+    const DbSnapshot db = DbSnapshot::Of(*start.database);
+    ASSERT_EQ(db.installedBlocks.size(), 2u);
+    EXPECT_EQ(db.updatedBlocks, db.installedBlocks);
+    EXPECT_EQ(db.installedBlocks[0].m_id, 5);
+    EXPECT_EQ(db.installedBlocks[0].m_programmingAttempts, 4);
+    EXPECT_EQ(db.installedBlocks[1].m_id, 7);
+    EXPECT_EQ(db.installedBlocks[1].m_programmingAttempts, 1);
+    for (const LogicalBlock& block : db.installedBlocks) {
+        EXPECT_EQ(block.m_IVD, LogicalBlock::IVD{});
+        EXPECT_EQ(block.m_fingerPrint.m_serial, kSerial);
+        EXPECT_EQ(block.m_fingerPrint.m_date, kDate);
+    }
+    // The UPDATED ECU information the database held wins over the record's byte.
+    EXPECT_EQ(db.installedEcuInfo, EcuInfo::ProgrammingNotConsistent);
+    EXPECT_EQ(db.updatedEcuInfo, EcuInfo::ProgrammingNotConsistent);
+    EXPECT_FALSE(db.hasSessionId);
+    EXPECT_FALSE(db.hasPartition);
+    EXPECT_EQ(db.state, SWupdateState::IDLE);
+    EXPECT_FALSE(Exists(kMarkerA));
+    EXPECT_FALSE(Exists(kMarkerB));
+}
+
+TEST_F(EmergencyUpdateTest, MarkerOnlyUnderBIsNotDetectedAndAShortMarkerKeepsDefaults) {
+    SeedDatabase(true);
+    box.WriteFile(kMarkerB, Marker());
+    {
+        ProcessStart start(box, kNoCut);
+        EXPECT_FALSE(start.detected);
+        EXPECT_TRUE(Exists(kMarkerB));
+        EXPECT_EQ(DbSnapshot::Of(*start.database).installedBlocks, LogicalBlocks{Stored(5, 3)});
+    }
+    box.WriteFile(kMarkerA, Marker().substr(0, 10));  // two serial bytes, no date
+    ProcessStart start(box, kNoCut);
+    EXPECT_TRUE(start.detected);
+    const DbSnapshot db = DbSnapshot::Of(*start.database);
+    ASSERT_FALSE(db.installedBlocks.empty());
+    EXPECT_EQ(db.installedBlocks[0].m_fingerPrint.m_serial, (std::array<uint8_t, 6>{{'E', 'M', 0, 0, 0, 0}}));
+    EXPECT_EQ(db.installedBlocks[0].m_fingerPrint.m_date, (std::array<uint8_t, 3>{{0x00, 0x01, 0x01}}));
+    EXPECT_FALSE(Exists(kMarkerA));
+    EXPECT_FALSE(Exists(kMarkerB));
+}
+
+// The power goes after the n-th storage operation of the start, for every n;
+// the next start converges to the uninterrupted end state, counting the
+// attempt exactly once.
+TEST_F(EmergencyUpdateTest, EveryPowerCutConvergesToTheUninterruptedEndState) {
+    for (const bool withBlocks : {false, true}) {
+        SCOPED_TRACE(withBlocks ? "database with blocks" : "empty database");
+        SeedDatabase(withBlocks);
+        WriteMarkers();
+        std::size_t total = 0;
+        DbSnapshot expected;
+        {
+            ProcessStart start(box, kNoCut);
+            total = start.counter->Count();
+            expected = DbSnapshot::Of(*start.database);
+        }
+        ASSERT_GT(total, 5u);
+        ASSERT_FALSE(Exists(kMarkerA));
+        for (std::size_t n = 1; n <= total; ++n) {
+            SCOPED_TRACE("cut after operation " + std::to_string(n));
+            SeedDatabase(withBlocks);
+            WriteMarkers();
+            { ProcessStart cut(box, n); }
+            EXPECT_EQ(Restart(), expected);
+            EXPECT_FALSE(Exists(kMarkerA));
+            EXPECT_FALSE(Exists(kMarkerB));
+            EXPECT_FALSE(Exists(kJournal));
+        }
+    }
+}
+
+// Killed after the records were synced but before the markers went: the
+// next start only removes the files.
+TEST_F(EmergencyUpdateTest, MarkerLeftAfterTheSyncIsNotAppliedTwice) {
+    SeedDatabase(true);
+    WriteMarkers();
+    DbSnapshot expected;
+    {
+        ProcessStart start(box, kNoCut);
+        expected = DbSnapshot::Of(*start.database);
+    }
+    WriteMarkers();
+    box.WriteFile(kJournal, Marker());
+    EXPECT_EQ(Restart(), expected);
+    EXPECT_FALSE(Exists(kMarkerA));
+    EXPECT_FALSE(Exists(kJournal));
+    EXPECT_TRUE(capture.Contains("already stored"));
+
+    // A journal without a marker is dropped; a later installation counts again.
+    box.WriteFile(kJournal, Marker());
+    Restart();
+    EXPECT_FALSE(Exists(kJournal));
+    WriteMarkers();
+    const DbSnapshot again = Restart();
+    ASSERT_EQ(again.installedBlocks.size(), 2u);
+    EXPECT_EQ(again.installedBlocks[0].m_programmingAttempts, 5);
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// The download worker between TransferData and UCM: order and counters,
+// back-pressure, failures and exceptions, the DPT path, bounded stops.
+#include "KivLibrary/Functional/FlashingThread.h"
+
+#include "KivLibrary/GlobalLibrary/RFS.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "tests/KivLibrary/GlobalLibrary/SessionDataDoubles.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/CallLogUcm.h"
+#include "tests/threading/Sync.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+using testsupport::Level;
+using threadingtest::Eventually;
+
+constexpr uint32_t kSession = 0x2A;
+
+Bytes Chunk(uint8_t seed, size_t size = 7) { return Bytes(size, seed); }
+
+std::string Transfer(uint32_t counter, size_t size = 7) {
+    return "TransferData(" + std::to_string(kSession) + "," + std::to_string(size) + "," + std::to_string(counter) +
+           ")";
+}
+
+class FlashingThreadTest : public ::testing::Test {
+protected:
+    FlashingThreadTest() { session->SetUcmSessionId(kSession); }
+
+    std::unique_ptr<FlashingThread> Make(FlashingThread::Timeouts timeouts = {5s, 5s}) {
+        return std::make_unique<FlashingThread>(session, ucm, timeouts);
+    }
+
+    // Holds every TransferData until released.
+    void GateTransfers() {
+        ucm->SetScript([this](const std::string& call) {
+            if (call.rfind("TransferData", 0) == 0) {
+                gate.Wait(10s);
+            }
+            return true;
+        });
+    }
+
+    size_t CallCount() const { return ucm->Calls().size(); }
+
+    testsupport::LogCapture capture;
+    std::shared_ptr<sessiontest::SpyVerifier> verifier = std::make_shared<sessiontest::SpyVerifier>();
+    std::shared_ptr<SessionData> session = std::make_shared<SessionData>(nullptr, nullptr, verifier);
+    std::shared_ptr<testsupport::CallLogUcm> ucm = std::make_shared<testsupport::CallLogUcm>();
+    threadingtest::Event gate;
+};
+
+TEST_F(FlashingThreadTest, ChunksReachUcmInOrderWithTheirCountersAndFeedTheSignature) {
+    auto worker = Make();
+    Bytes all;
+    for (uint32_t counter = 1; counter <= 300; ++counter) {
+        Bytes chunk = Chunk(static_cast<uint8_t>(counter), 1 + counter % 5);
+        all.insert(all.end(), chunk.begin(), chunk.end());
+        ASSERT_TRUE(worker->waitForAvailableBuffer(std::move(chunk), counter));
+    }
+    EXPECT_TRUE(worker->waitForAvailableBuffer(Bytes{}, 301));  // empty data is ignored
+    worker->stopAndJoin();
+    const auto calls = ucm->Calls();
+    ASSERT_EQ(calls.size(), 300u);
+    for (uint32_t counter = 1; counter <= 300; ++counter) {
+        EXPECT_EQ(calls[counter - 1], Transfer(counter, 1 + counter % 5));
+    }
+    EXPECT_EQ(ucm->TransferredBytes(), all);
+    EXPECT_EQ(verifier->Stream(), all);
+    Bytes response;
+    EXPECT_TRUE(worker->checkTransferResult(response));
+    EXPECT_TRUE(capture.Contains(Level::kWarn, "passed empty data for writing to flash"));
+    worker->stopAndJoin();  // harmless twice
+}
+
+// One chunk inside UCM and one in each buffer; the next producer waits for
+// its buffer and gives up after the free-buffer time-out.
+TEST_F(FlashingThreadTest, BackPressureIsBoundedByTheFreeBufferTimeout) {
+    GateTransfers();
+    auto worker = Make({100ms, 5s});
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));  // chunk 1 taken out, buffer 0 free again
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(3), 3));
+    EXPECT_FALSE(worker->waitForAvailableBuffer(Chunk(4), 4));
+    EXPECT_TRUE(capture.Contains(
+        Level::kError, "FlashingThread::waitForAvailableBuffer: Timeout on waiting for emptying of m_buffer[1]"));
+    gate.Set();
+    worker->stopAndJoin();
+    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
+}
+
+// A refused or throwing UCM call: buffered chunks are dropped, the next
+// chunk is refused, the stored [7F 36 72] is handed out once, and the failed
+// chunk is not fed to the signature.
+TEST_F(FlashingThreadTest, UcmFailureOrExceptionIsStoredOnceAndStopsFlashing) {
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "exception" : "false");
+        ucm = std::make_shared<testsupport::CallLogUcm>();
+        verifier = std::make_shared<sessiontest::SpyVerifier>();
+        session = std::make_shared<SessionData>(nullptr, nullptr, verifier);
+        session->SetUcmSessionId(kSession);
+        threadingtest::Event reachedFailure;
+        threadingtest::Event release;
+        ucm->SetScript([&](const std::string& call) {
+            if (call == Transfer(2)) {
+                reachedFailure.Set();
+                release.Wait(10s);
+                if (throws) {
+                    throw std::runtime_error("binding gone");
+                }
+                return false;
+            }
+            return true;
+        });
+        auto worker = Make();
+        ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+        ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+        ASSERT_TRUE(reachedFailure.Wait());
+        ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(3), 3));  // buffered while chunk 2 fails
+        release.Set();
+        Bytes response;
+        ASSERT_TRUE(Eventually([&] { return !worker->checkTransferResult(response); }));
+        EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
+        EXPECT_TRUE(worker->checkTransferResult(response));
+        EXPECT_FALSE(worker->waitForAvailableBuffer(Chunk(4), 4));
+        worker->stopAndJoin();
+        EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2)}));
+        EXPECT_EQ(verifier->Stream(), Chunk(1));
+        if (throws) {
+            EXPECT_TRUE(capture.Contains(Level::kError, "exception while flashing: binding gone"));
+        }
+    }
+}
+
+TEST_F(FlashingThreadTest, DptChunksGoToTheRecordWithoutUcm) {
+    session->GetRFS()->StartTransfer(14, {0x00}, 0);
+    session->GetRFS()->SetTransferActive(true);
+    auto worker = Make();
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(0xD1), 1));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(0xD2), 2));
+    worker->stopAndJoin();
+    Bytes expected = Chunk(0xD1);
+    const Bytes second = Chunk(0xD2);
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_TRUE(ucm->Calls().empty());
+    EXPECT_EQ(session->GetRFS()->GetData(), expected);
+    EXPECT_EQ(verifier->Stream(), expected);
+}
+
+// The destructor drains what is buffered before the thread ends.
+TEST_F(FlashingThreadTest, DestructionFlashesBufferedChunksAndJoins) {
+    GateTransfers();
+    auto worker = Make();
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(3), 3));
+    gate.Set();
+    worker.reset();
+    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
+}
+
+// A UCM call that never returns delays the stop by the UCM time-out; it
+// never hangs it. The detached thread ends once UCM answers.
+TEST_F(FlashingThreadTest, StopIsBoundedWhenUcmHangs) {
+    GateTransfers();
+    auto worker = Make({100ms, 100ms});
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    const auto start = std::chrono::steady_clock::now();
+    worker.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_TRUE(capture.Contains(Level::kError, "buffered data dropped"));
+    EXPECT_TRUE(capture.Contains(Level::kError, "detached"));
+    gate.Set();
+    EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
+    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+}
+
+// Producer, result polling and stop from different threads, as the method
+// threads and the diagnostic-status thread do (run under ThreadSanitizer).
+TEST_F(FlashingThreadTest, ConcurrentProducerPollerAndStop) {
+    auto worker = Make();
+    std::atomic<bool> done{false};
+    std::thread poller([&] {
+        Bytes response;
+        while (!done) {
+            worker->checkTransferResult(response);
+        }
+    });
+    std::thread producer([&] {
+        for (uint32_t counter = 1; counter <= 500; ++counter) {
+            if (!worker->waitForAvailableBuffer(Chunk(static_cast<uint8_t>(counter), 3), counter)) {
+                break;
+            }
+        }
+    });
+    ASSERT_TRUE(Eventually([&] { return CallCount() >= 50; }));
+    worker->stop();  // the producer is refused from now on
+    producer.join();
+    done = true;
+    poller.join();
+    worker->stopAndJoin();
+    const auto calls = ucm->Calls();
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i], Transfer(static_cast<uint32_t>(i + 1), 3));
+    }
+}
+
+}  // namespace

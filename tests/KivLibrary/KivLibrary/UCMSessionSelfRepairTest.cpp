@@ -1,0 +1,231 @@
+// The UCM session self-repair over a scripted UCM, the real session state and
+// the real database stack in a sandbox.
+#include "KivLibrary/KivLibrary/UCMSessionSelfRepair.h"
+
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Persistency/DatabaseItems.h"
+#include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/CallLogUcm.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::Level;
+using Calls = std::vector<std::string>;
+
+constexpr uint8_t kReady = 0;
+constexpr uint8_t kBusy = 1;
+constexpr uint8_t kNotReported = 2;
+
+struct Case {
+    const char* name;
+    uint8_t status;                    // UCM CurrentStatus as the process last saw it
+    std::optional<uint32_t> storedId;  // persisted UCM session id
+    bool corruptStoredId;
+    uint32_t newId;                             // what UCM Start hands out
+    std::optional<uint32_t> readyAfterClosing;  // UCM turns READY once this id is closed
+    std::vector<std::string> failing;
+    bool result;
+    Calls calls;
+    std::vector<std::string> logs;
+    SWupdateState finalState;
+};
+
+Calls Walk(uint32_t from, uint32_t to) {
+    Calls calls;
+    for (uint32_t id = from; id >= to; --id) {
+        const std::string n = std::to_string(id);
+        calls.insert(calls.end(), {"CommitUpdate(" + n + ",true)", "Close(" + n + ",false)", "GetCurrentStatus"});
+    }
+    return calls;
+}
+
+Calls Concat(Calls a, const Calls& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
+    const Case cases[] = {
+        {"busy with a session on record",
+         kBusy,
+         7,
+         false,
+         5,
+         std::nullopt,
+         {},
+         true,
+         {},
+         {"UCMSessionHangingCheck: current sessionId 7", "UCMSessionHangingCheck: repair not needed"},
+         SWupdateState::TRANSFER_IN_PROGRESS},
+        {"ready without a session",
+         kReady,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {},
+         true,
+         {},
+         {"UCMSessionHangingCheck: current sessionId 4294967295", "UCMSessionHangingCheck: repair not needed"},
+         SWupdateState::TRANSFER_IN_PROGRESS},
+        {"ucm not reported yet",
+         kNotReported,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {},
+         true,
+         {},
+         {"UCMSessionHangingCheck: CurrentStatus event RESERVED",
+          "UCMSessionHangingCheck: repair can't be started, ucm might be down"},
+         SWupdateState::TRANSFER_IN_PROGRESS},
+        {"busy without a session, ready after id 3",
+         kBusy,
+         std::nullopt,
+         false,
+         5,
+         3u,
+         {},
+         true,
+         Concat({"Start", "Close(5,false)"}, Walk(4, 3)),
+         {"SessionAutoRepair: New sessionId 5", "SessionAutoRepair: SessionId 5 closed",
+          "SessionAutoRepair: commitUpdate/Close completed for sessionId 4",
+          "SessionAutoRepair: CurrentStatus event BUSY", "UpdateCurrentStatus: CurrentStatusREADY",
+          "SessionAutoRepair: successfully repaired"},
+         SWupdateState::IDLE},
+        {"unreadable session id counts as none",
+         kBusy,
+         std::nullopt,
+         true,
+         2,
+         1u,
+         {},
+         true,
+         Concat({"Start", "Close(2,false)"}, Walk(1, 1)),
+         {"UCMSessionHangingCheck: failed to read UCM session ID", "SessionAutoRepair: successfully repaired"},
+         SWupdateState::IDLE},
+        {"a session that cannot be committed is skipped",
+         kBusy,
+         std::nullopt,
+         false,
+         4,
+         2u,
+         {"CommitUpdate(3,true)"},
+         true,
+         {"Start", "Close(4,false)", "CommitUpdate(3,true)", "GetCurrentStatus", "CommitUpdate(2,true)",
+          "Close(2,false)", "GetCurrentStatus"},
+         {"SessionAutoRepair: commitUpdate/Close failed for sessionId 3", "SessionAutoRepair: successfully repaired"},
+         SWupdateState::IDLE},
+        {"new id 1 walks nothing",
+         kBusy,
+         std::nullopt,
+         false,
+         1,
+         std::nullopt,
+         {},
+         true,
+         {"Start", "Close(1,false)"},
+         {"SessionAutoRepair: repair failed"},
+         SWupdateState::IDLE},
+        {"new id 0 walks nothing",
+         kBusy,
+         std::nullopt,
+         false,
+         0,
+         std::nullopt,
+         {},
+         true,
+         {"Start", "Close(0,false)"},
+         {"SessionAutoRepair: repair failed"},
+         SWupdateState::IDLE},
+        {"the walk stops after 32 ids",
+         kBusy,
+         std::nullopt,
+         false,
+         1000,
+         std::nullopt,
+         {},
+         true,
+         Concat({"Start", "Close(1000,false)"}, Walk(999, 968)),
+         {"SessionAutoRepair: repair failed"},
+         SWupdateState::IDLE},
+        {"start refused",
+         kBusy,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {"Start"},
+         false,
+         {"Start"},
+         {"SessionAutoRepair: Start session failed"},
+         SWupdateState::TRANSFER_IN_PROGRESS},
+        {"close of the new session refused",
+         kBusy,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {"Close(5,false)"},
+         false,
+         {"Start", "Close(5,false)"},
+         {"SessionAutoRepair: Close session failed"},
+         SWupdateState::TRANSFER_IN_PROGRESS},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::Sandbox box(true);
+        testsupport::LogCapture capture;
+        testsupport::DatabaseStack stack(testsupport::kDatabaseName);
+        auto session = std::make_shared<SessionData>(nullptr, stack.database, nullptr);
+        auto status = std::make_shared<SWupdateStatus>(stack.database);
+        session->SetSWupdateStatus(status);
+        ASSERT_TRUE(status->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS));
+        if (c.storedId) {
+            ASSERT_TRUE(stack.database->WriteUcmSessionId(*c.storedId));
+        }
+        if (c.corruptStoredId) {
+            ASSERT_TRUE(stack.raw->Set(DatabaseKeys::kUcmSessionId, std::vector<uint8_t>{0x01}));
+        }
+        session->SetProgrammingState(c.status);
+
+        auto ucm = std::make_shared<testsupport::CallLogUcm>();
+        ucm->startId = c.newId;
+        ucm->currentStatus = kBusy;
+        for (const auto& call : c.failing) {
+            ucm->Fail(call);
+        }
+        if (c.readyAfterClosing) {
+            const std::string closing = "Close(" + std::to_string(*c.readyAfterClosing) + ",false)";
+            ucm->SetScript([ucm = ucm.get(), closing](const std::string& call) {
+                if (call == closing) {
+                    ucm->currentStatus = kReady;
+                }
+                return true;
+            });
+        }
+
+        auto repair = CreateUCMSessionSelfRepair(ucm, session, stack.database);
+        EXPECT_EQ(repair->UCMSessionHangingCheck(), c.result);
+        EXPECT_EQ(ucm->Calls(), c.calls);
+        for (const auto& text : c.logs) {
+            EXPECT_TRUE(capture.Contains(text)) << text << "\n" << capture.Dump();
+        }
+        EXPECT_EQ(toString(status->GetStatus()), toString(c.finalState));
+        EXPECT_EQ(session->GetUcmSessionId(), c.storedId.value_or(SessionData::kNoUcmSession));
+        session->SetSWupdateStatus(nullptr);
+    }
+}
+
+}  // namespace
