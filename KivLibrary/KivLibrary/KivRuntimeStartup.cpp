@@ -2,6 +2,7 @@
 // the peer files into agreement with what happened since the last run (an
 // emergency installation, an empty database, an interrupted update, a UCM
 // session left open) before the process reports itself running.
+#include "KivLibrary/EmergencyUpdate/EmergencyUpdate.h"
 #include "KivLibrary/GlobalLibrary/LogicalBlockProgrammingHash.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
@@ -14,6 +15,7 @@
 #include "KivLibrary/Persistency/ObjectLogger.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "KivLibrary/Ucm/UcmNames.h"
 
 #include <array>
 
@@ -121,10 +123,11 @@ void KivRuntime::run_startup() {
 }
 
 bool KivRuntime::start_emergency_update() {
-    if (!m_emergencyUpdate) {
+    if (!m_emergencyUpdate || !m_emergencyUpdate->HasEmergencyInstallInfo()) {
         return false;
     }
-    return false;
+    (void)m_emergencyUpdate->Check_Database();
+    return true;
 }
 
 void KivRuntime::import_active_logistics() {
@@ -168,6 +171,7 @@ void KivRuntime::check_InstallationStatus() {
     if (m_ucmAdaptor && m_ucmAdaptor->GetInstallationStatus(sessionId, status)) {
         LogInfo() << "check_InstallationStatus : retrieved installation status: " << static_cast<int>(status.Status)
                   << VLMR_FILE_LINE;
+        UCM::LogInstallationStatus(status);
     } else {
         LogError() << "check_InstallationStatus: failed to retrieve installation status" << VLMR_FILE_LINE;
     }

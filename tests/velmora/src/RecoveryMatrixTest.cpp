@@ -246,11 +246,11 @@ const std::vector<Rule> kRules = {
      1,
      1,
      {Ucm::kCommitted, Ucm::kClosed},
-     {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {C}, 1}},
+     {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {C, S}, 1}},
     {{4, 10}, 1, 1, kOff, {SWupdateState::UPDATE_IN_PROGRESS_COMMIT, Records::kKept, true, true, {}, 1}},
     // Prepared for shutdown but not toggled: roll back.
     {{10}, 1, 0, kOpen, {I, Records::kRolledBack, false, false, {X}, 0}},
-    {{10}, 1, 0, {Ucm::kClosed}, {SWupdateState::ROLLBACK_IN_PROGRESS, Records::kKept, true, true, {X}, 1}},
+    {{10}, 1, 0, {Ucm::kClosed}, {SWupdateState::ROLLBACK_IN_PROGRESS, Records::kKept, true, true, {X, S}, 1}},
     {{10}, 1, 0, kOff, {SWupdateState::ROLLBACK_IN_PROGRESS, Records::kKept, true, true, {}, 1}},
     // Power failure while committing: commit again (already done counts), close.
     {{7}, 1, -1, kOpen, {I, Records::kInstalled, false, false, {C, X}, 0}},
@@ -318,9 +318,8 @@ protected:
         deps.storageFactory = [this](const std::string& name) {
             return std::make_shared<PoweredStorage>(CreateAraPersistency(name), m_power);
         };
-        deps.runtime.createUcmAdaptor = [this](const std::string&, std::function<void(CurrentStatusType)>) {
-            return m_ucm;
-        };
+        deps.runtime.createUcmAdaptor = [this](const std::string&, std::function<void(CurrentStatusType)>,
+                                               const KivConfiguration&) { return m_ucm; };
         deps.runtime.createDtcService = [this](const std::string& instance,
                                                std::function<void()>) -> std::shared_ptr<DTCService> {
             return instance == "1456" ? m_cleanupDtc : std::make_shared<LastStateDtc>();
