@@ -69,18 +69,68 @@ bool BasicEndpoint::RunGated(bool (BasicEndpoint::*steps)()) {
 }
 
 bool BasicEndpoint::Launch() { return RunGated(&BasicEndpoint::LaunchSteps); }
-bool BasicEndpoint::Shutdown() { return RunGated(&BasicEndpoint::ShutdownSteps); }
+
+bool BasicEndpoint::Shutdown() {
+    std::chrono::milliseconds limit;
+    {
+        std::unique_lock<std::mutex> lock(m_lifecycleMutex);
+        ++m_shutdownRequests;
+        limit = m_shutdownWaitLimit;
+        m_lifecycleCv.notify_all();
+        // A Launch blocked in a step that WaitUnlessShutdown cannot reach
+        // must not hold the owner's shutdown for ever.
+        if (!m_lifecycleCv.wait_for(lock, limit, [this] { return !m_lifecycleBusy; })) {
+            lock.unlock();
+            LogError() << GetDescription() << "Shutdown: the running launch did not end within " << limit.count()
+                       << " ms, it undoes itself when it ends";
+            return false;
+        }
+        m_lifecycleBusy = true;
+    }
+    LifecycleScope scope([this] { LeaveLifecycle(); });
+    return ShutdownSteps();
+}
+
+void BasicEndpoint::SetShutdownWaitLimit(std::chrono::milliseconds limit) {
+    std::lock_guard<std::mutex> lock(m_lifecycleMutex);
+    m_shutdownWaitLimit = limit;
+}
+
+bool BasicEndpoint::WaitUnlessShutdown(std::chrono::milliseconds interval) {
+    std::unique_lock<std::mutex> lock(m_lifecycleMutex);
+    return !m_lifecycleCv.wait_for(lock, interval, [this] { return m_shutdownRequests != m_shutdownRequestsAtLaunch; });
+}
+
+bool BasicEndpoint::ShutdownRequestedSinceLaunch() {
+    std::lock_guard<std::mutex> lock(m_lifecycleMutex);
+    return m_shutdownRequests != m_shutdownRequestsAtLaunch;
+}
 bool BasicEndpoint::InitializeAndStart() { return RunGated(&BasicEndpoint::InitializeAndStartSteps); }
 
 bool BasicEndpoint::LaunchSteps() {
+    {
+        std::lock_guard<std::mutex> lock(m_lifecycleMutex);
+        m_shutdownRequestsAtLaunch = m_shutdownRequests;
+    }
     std::string description =
         m_kind + " '" + GetServiceName() + "', Instance '" + GetInstance() + "', Version '" + GetVersion() + "': ";
     {
         std::lock_guard<std::mutex> lock(m_descriptionMutex);
         m_description = std::move(description);
     }
-    if (TryCreate() && InitializeAndStartSteps()) {
-        return true;
+    if (TryCreate()) {
+        if (ShutdownRequestedSinceLaunch()) {
+            // The Shutdown gave up waiting for this Launch: it ends stopped.
+            TryDelete();
+            return false;
+        }
+        if (InitializeAndStartSteps()) {
+            if (!ShutdownRequestedSinceLaunch()) {
+                return true;
+            }
+            ShutdownSteps();
+            return false;
+        }
     }
     TryDelete();
     return false;

@@ -1,10 +1,16 @@
 // Shared lifecycle of every client and service endpoint: create, initialize,
 // start and the reverse, each step logged and guarded so that no exception
-// escapes.
+// escapes. Launch, Shutdown and InitializeAndStart run one at a time; a
+// Shutdown asked for during a Launch interrupts the Launch's waits
+// (WaitUnlessShutdown) and itself waits for the Launch at most
+// SetShutdownWaitLimit; a Launch that ends after such a Shutdown undoes
+// itself.
 #ifndef COMMUNICATION_BASICENDPOINT_H
 #define COMMUNICATION_BASICENDPOINT_H
 
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -31,6 +37,10 @@ public:
 
     bool InitializeAndStart();
     std::string GetDescription() const;
+
+    // How long Shutdown waits for a running Launch or start (default 10 s);
+    // it answers false when the wait ends without the gate.
+    void SetShutdownWaitLimit(std::chrono::milliseconds limit);
     const std::string& GetKind() const { return m_kind; }
 
 protected:
@@ -51,6 +61,10 @@ protected:
     void LeaveLifecycle();
     void WakeLifecycleWaiters();
 
+    // For a step of Launch: waits up to `interval`; false at once when a
+    // Shutdown was asked for since the Launch began.
+    bool WaitUnlessShutdown(std::chrono::milliseconds interval);
+
     // The sequences themselves, for callers already inside the gate.
     bool LaunchSteps();
     bool ShutdownSteps();
@@ -70,6 +84,11 @@ private:
     std::mutex m_lifecycleMutex;
     std::condition_variable m_lifecycleCv;
     bool m_lifecycleBusy = false;
+    uint64_t m_shutdownRequests = 0;                       // m_lifecycleMutex
+    uint64_t m_shutdownRequestsAtLaunch = 0;               // m_lifecycleMutex
+    std::chrono::milliseconds m_shutdownWaitLimit{10000};  // m_lifecycleMutex
+
+    bool ShutdownRequestedSinceLaunch();
 };
 
 #endif

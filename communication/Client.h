@@ -6,9 +6,11 @@
 #define COMMUNICATION_CLIENT_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +41,9 @@ public:
         ConnectWithoutTimeout(
             GetDescription(), seconds, [this] { return FindOnce(); }, [this] { return IsConnected(); });
     }
+
+    // The interval of the Create step's connect loop (1 s; tests shrink it).
+    void SetConnectRetryInterval(std::chrono::milliseconds interval) { m_retryInterval.store(interval); }
 
     // Starts an asynchronous search; whenever the service (re)appears the
     // handler creates a proxy for it and initializes and starts this client.
@@ -85,7 +90,9 @@ public:
     }
 
 protected:
-    void Create() override { ConnectSyncronously(1); }
+    // ConnectSyncronously with the retry interval, except that a Shutdown
+    // asked for meanwhile ends it (with an exception, so Launch undoes it).
+    void Create() override { ConnectEvery(m_retryInterval.load()); }
 
     void Delete() override {
         StopSearch();
@@ -135,6 +142,14 @@ protected:
     }
 
 private:
+    void ConnectEvery(std::chrono::milliseconds interval) {
+        if (!ConnectWithoutTimeout(
+                GetDescription(), interval, [this] { return FindOnce(); }, [this] { return IsConnected(); },
+                [this](std::chrono::milliseconds wait) { return WaitUnlessShutdown(wait); })) {
+            throw std::runtime_error("Shutdown requested while connecting");
+        }
+    }
+
     void OnServiceFound(uint64_t generation, zov::com::ServiceHandleContainer<HandleType> handles) {
         if (handles.empty()) {
             return;
@@ -172,6 +187,7 @@ private:
     // Only touched inside the lifecycle gate.
     std::vector<std::shared_ptr<Handler>> m_handlers;
     std::atomic<uint64_t> m_searchGeneration{0};
+    std::atomic<std::chrono::milliseconds> m_retryInterval{std::chrono::seconds(1)};
 };
 
 #endif

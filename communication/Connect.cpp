@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <sstream>
 #include <thread>
 
 #include "KivLibrary/Logger/Logging.h"
@@ -17,12 +18,43 @@ bool AttemptConnection(const std::string& name, const ConnectFindFunction& find,
     return ok;
 }
 
+namespace {
+
+// Whole seconds as before ("1"), shorter intervals as a fraction ("0.01").
+std::string IntervalText(std::chrono::milliseconds interval) {
+    std::ostringstream text;
+    if (interval.count() % 1000 == 0) {
+        text << interval.count() / 1000;
+    } else {
+        text << static_cast<double>(interval.count()) / 1000.0;
+    }
+    return text.str();
+}
+
+bool Sleep(std::chrono::milliseconds interval) {
+    if (interval.count() > 0) {
+        std::this_thread::sleep_for(interval);
+    }
+    return true;
+}
+
+}  // namespace
+
 void ConnectWithoutTimeout(const std::string& name, int32_t repetitionIntervalSeconds, const ConnectFindFunction& find,
                            const ConnectCheckFunction& check) {
-    LogDebug() << name << "Try to connect without timeout, repetition interval is " << repetitionIntervalSeconds;
+    ConnectWithoutTimeout(name, std::chrono::seconds(repetitionIntervalSeconds), find, check, Sleep);
+}
+
+bool ConnectWithoutTimeout(const std::string& name, std::chrono::milliseconds repetitionInterval,
+                           const ConnectFindFunction& find, const ConnectCheckFunction& check,
+                           const ConnectWaitFunction& wait) {
+    LogDebug() << name << "Try to connect without timeout, repetition interval is " << IntervalText(repetitionInterval);
     while (!AttemptConnection(name, find, check)) {
-        std::this_thread::sleep_for(std::chrono::seconds(repetitionIntervalSeconds));
+        if (!wait(repetitionInterval)) {
+            return false;
+        }
     }
+    return true;
 }
 
 void ConnectWithTimeout(const std::string& name, int32_t repetitionIntervalSeconds, int32_t timeoutSeconds,
@@ -38,7 +70,7 @@ void ConnectWithTimeout(const std::string& name, int32_t repetitionIntervalSecon
             throw std::exception();
         }
         LogDebug() << name << "Duration: " << elapsed << ", timeout " << timeoutSeconds;
-        std::this_thread::sleep_for(std::chrono::seconds(repetitionIntervalSeconds));
+        Sleep(std::chrono::seconds(repetitionIntervalSeconds));
     }
 }
 

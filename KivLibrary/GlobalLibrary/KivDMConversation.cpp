@@ -113,7 +113,6 @@ void KivDMConversation::cancel() {
     // registration replaced this proxy meanwhile, this is its last reference,
     // and its destruction waits for its other handler, which needs m_mutex.
     std::shared_ptr<Proxy> proxy;
-    std::lock_guard<std::mutex> lock(m_mutex);
     LogInfo() << "KivDMConversation::cancel" << VLMR_FILE_LINE;
     proxy = GetProxy();
     if (!IsValid(proxy)) {
@@ -123,12 +122,13 @@ void KivDMConversation::cancel() {
     // Runs on the diagnostic-status thread too, where an escaping error
     // would end the process.
     try {
-        proxy->Cancel().get();
+        Await(proxy->Cancel());
     } catch (...) {
         LogError() << "KivDMConversation::cancel: Cancel failed: " << ErrorText(std::current_exception())
                    << VLMR_FILE_LINE;
         return;
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
     OnStatusUpdate();
 }
 
@@ -177,6 +177,16 @@ void KivDMConversation::OnStatusUpdate() {
     m_previousSecurityLevel = state.diagnosticSecurityLevel;
 }
 
+template <typename T>
+T KivDMConversation::Await(jux::com::Future<T> answer) const {
+    const auto timeout = m_answerTimeout.load();
+    if (answer.wait_for(timeout) != jux::com::future_status::ready) {
+        throw std::runtime_error("no answer from the diagnostic manager within " + std::to_string(timeout.count()) +
+                                 " ms");
+    }
+    return answer.get();
+}
+
 bool KivDMConversation::ProxyForUpdate(const std::string& handler, std::shared_ptr<Proxy>& proxy) {
     LogInfo() << handler << VLMR_FILE_LINE;
     proxy = GetProxy();
@@ -191,20 +201,38 @@ bool KivDMConversation::ProxyForUpdate(const std::string& handler, std::shared_p
     return true;
 }
 
+bool KivDMConversation::MayApply(const std::string& handler, const std::shared_ptr<Proxy>& proxy, uint64_t request,
+                                 uint64_t& applied) {
+    if (!m_registered.load()) {
+        LogInfo() << handler << ": Velmora unsubscribed!" << VLMR_FILE_LINE;
+        return false;
+    }
+    if (GetProxy() != proxy || request < applied) {
+        return false;  // a newer proxy or a newer answer is already in place
+    }
+    applied = request;
+    return true;
+}
+
 void KivDMConversation::status_changed() {
     // Released after the lock, as in cancel.
     std::shared_ptr<Proxy> proxy;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!ProxyForUpdate("KivDMConversation::status_changed", proxy)) {
+    const std::string handler = "KivDMConversation::status_changed";
+    if (!ProxyForUpdate(handler, proxy)) {
         return;
     }
     // The value is read with Get; the notification samples only announce it.
     proxy->Status.GetNewSamples([](const auto&) {});
+    const uint64_t request = ++m_statusRequests;
     zov::dm::types::DiagnosticConversationStatusType status;
     try {
-        status = proxy->Status.Get().get();
+        status = Await(proxy->Status.Get());
     } catch (...) {
-        LogError() << "KivDMConversation::status_changed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << handler << ": " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!MayApply(handler, proxy, request, m_statusApplied)) {
         return;
     }
     {
@@ -219,17 +247,21 @@ void KivDMConversation::status_changed() {
 void KivDMConversation::identifier_changed() {
     // Released after the lock, as in cancel.
     std::shared_ptr<Proxy> proxy;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!ProxyForUpdate("KivDMConversation::identifier_changed", proxy)) {
+    const std::string handler = "KivDMConversation::identifier_changed";
+    if (!ProxyForUpdate(handler, proxy)) {
         return;
     }
     proxy->Identifier.GetNewSamples([](const auto&) {});
+    const uint64_t request = ++m_identifierRequests;
     zov::dm::types::DiagnosticConversationIdentifierType identifier;
     try {
-        identifier = proxy->Identifier.Get().get();
+        identifier = Await(proxy->Identifier.Get());
     } catch (...) {
-        LogError() << "KivDMConversation::identifier_changed: " << ErrorText(std::current_exception())
-                   << VLMR_FILE_LINE;
+        LogError() << handler << ": " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!MayApply(handler, proxy, request, m_identifierApplied)) {
         return;
     }
     {

@@ -3,10 +3,19 @@
 // the diagnostic-status thread when the tester leaves the programming session
 // or the conversation ends, compares the security level and cancels the
 // conversation.
+//
+// Threading: the field handlers run on the proxy's receive threads, cancel on
+// the diagnostic-status thread or a request thread. Every answer of the
+// diagnostic manager (Status/Identifier Get, Cancel) is waited for at most
+// SetAnswerTimeout (3 s by default); a missing answer counts as an error
+// answer. No answer is waited for while m_mutex is held: the handlers fetch
+// first and apply under m_mutex, dropping an answer older than one already
+// applied.
 #ifndef KIVLIBRARY_GLOBALLIBRARY_KIVDMCONVERSATION_H
 #define KIVLIBRARY_GLOBALLIBRARY_KIVDMCONVERSATION_H
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -20,6 +29,11 @@
 // The diagnostic-status thread of the runtime waits on the condition variable
 // with the mutex; it releases the mutex before it acts on a wake-up, because
 // the conversation's handlers take the mutex while holding their own.
+// The notification carries no count: a notify_all that comes while the
+// thread is not yet waiting (or between two waits) is lost, and a spurious
+// wake-up looks like a real one. The runtime will need a generation counter
+// under DiagStatusMutex, incremented by NotifyDiagStatusChanged and compared
+// by the waiter.
 extern std::mutex DiagStatusMutex;
 extern std::condition_variable DiagStatusConditionVariable;
 // Counts the notifications the diagnostic-status thread has not taken yet;
@@ -61,6 +75,9 @@ public:
     void status_changed();
     void identifier_changed();
 
+    // Bound of each wait for an answer of the diagnostic manager.
+    void SetAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout.store(timeout); }
+
 private:
     struct ConversationIdentifier {
         uint16_t sourceAddress = 0;
@@ -68,9 +85,16 @@ private:
         uint16_t connectionId = 0;
     };
 
-    // Runs under m_mutex. The caller owns proxy so that the last reference is
-    // released only after m_mutex (see cancel).
+    // The caller owns proxy so that the last reference is released only
+    // after m_mutex (see cancel).
     bool ProxyForUpdate(const std::string& handler, std::shared_ptr<Proxy>& proxy);
+    // Under m_mutex, after the answer to the request numbered `request`
+    // arrived: whether it may still be applied (same proxy, still
+    // registered, nothing newer applied); records it as applied.
+    bool MayApply(const std::string& handler, const std::shared_ptr<Proxy>& proxy, uint64_t request, uint64_t& applied);
+    // The answer, or an exception when the manager did not answer in time.
+    template <typename T>
+    T Await(jux::com::Future<T> answer) const;
 
     // Lock order: m_registrationMutex, m_mutex, DiagStatusMutex; m_stateMutex
     // is innermost and only held to copy the state, never across a wait.
@@ -85,6 +109,11 @@ private:
     bool m_wasActive = false;                   // m_mutex
     std::string m_previousSession = "-";        // m_mutex
     std::string m_previousSecurityLevel = "-";  // m_mutex
+    std::atomic<uint64_t> m_statusRequests{0};
+    std::atomic<uint64_t> m_identifierRequests{0};
+    uint64_t m_statusApplied = 0;      // m_mutex
+    uint64_t m_identifierApplied = 0;  // m_mutex
+    std::atomic<std::chrono::milliseconds> m_answerTimeout{std::chrono::seconds(3)};
 };
 
 #endif

@@ -1,5 +1,6 @@
 // Round trip of an in-process method call with a 4 KiB argument: proxy call,
-// method thread of the skeleton, answer on a binding thread, caller's get().
+// method thread of the skeleton, which completes the caller's future; get().
+// With one caller and with eight callers at once.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

@@ -79,10 +79,21 @@ private:
     WaitHook* const m_hook;
 };
 
+// Runs a task somewhere else (a thread pool).
+using Executor = std::function<void(std::function<void()>)>;
+
 template <typename T>
 class SharedState {
 public:
     using Continuation = std::function<void(std::shared_ptr<SharedState>)>;
+
+    // Set before the future is handed out: a continuation that is waiting when
+    // the outcome arrives runs through `executor` instead of in the thread
+    // that completes the promise.
+    void SetExecutor(Executor executor) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_executor = std::move(executor);
+    }
 
     // Stores the outcome once; the continuation runs after the lock is released.
     template <typename... V>
@@ -163,9 +174,17 @@ private:
         m_ready = true;
         Continuation continuation = std::move(m_continuation);
         m_continuation = nullptr;
+        Executor executor = m_executor;
         lock.unlock();
         m_cv.notify_all();
-        if (continuation) {
+        if (!continuation) {
+            return;
+        }
+        if (executor) {
+            executor([continuation = std::move(continuation), self = std::move(self)]() mutable {
+                continuation(std::move(self));
+            });
+        } else {
             continuation(std::move(self));
         }
     }
@@ -177,6 +196,7 @@ private:
     std::optional<Stored<T>> m_value;
     std::exception_ptr m_error;
     Continuation m_continuation;
+    Executor m_executor;
 };
 
 template <typename F, typename T>
@@ -305,6 +325,17 @@ public:
     void set_exception(std::exception_ptr error) {
         Satisfy();
         m_state->SetException(m_state, std::move(error));
+    }
+
+    // Where a continuation attached to this promise's future runs when the
+    // outcome arrives after it was attached (by default in the thread that
+    // completes the promise). The binding uses it to complete callers' futures
+    // in the answering thread while their continuations run on its pool.
+    void set_continuation_executor(detail::Executor executor) {
+        if (!m_state) {
+            throw Future_error("Promise has no state");
+        }
+        m_state->SetExecutor(std::move(executor));
     }
 
 private:

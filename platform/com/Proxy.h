@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/com/Future.h"
 #include "platform/com/Runtime.h"
@@ -21,18 +23,41 @@ namespace com {
 namespace internal {
 namespace proxy {
 
-// What the elements of a proxy share: the handle of the instance.
+// What the elements of a proxy share: the handle of the instance and the
+// subscribers of its events and fields. The first element destroyed closes
+// every subscriber (waiting for running receive handlers), so no handler runs
+// while any element of the proxy is already gone: a handler may use every
+// element of its proxy.
 class ProxyCore {
 public:
     explicit ProxyCore(zov::com::HandleType handle) : m_handle(std::move(handle)) {}
-    virtual ~ProxyCore() = default;
+    virtual ~ProxyCore() { CloseSubscribers(); }
     ProxyCore(const ProxyCore&) = delete;
     ProxyCore& operator=(const ProxyCore&) = delete;
 
     const zov::com::HandleType& GetHandle() const { return m_handle; }
 
+    void AddSubscriber(std::shared_ptr<zov::com::detail::SubscriberBase> subscriber) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_subscribers.push_back(std::move(subscriber));
+    }
+
+    // Called by each element's destructor; only the first call does anything.
+    void CloseSubscribers() const {
+        std::vector<std::shared_ptr<zov::com::detail::SubscriberBase>> subscribers;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            subscribers.swap(m_subscribers);
+        }
+        for (const auto& subscriber : subscribers) {
+            subscriber->Close();
+        }
+    }
+
 private:
     zov::com::HandleType m_handle;
+    mutable std::mutex m_mutex;
+    mutable std::vector<std::shared_ptr<zov::com::detail::SubscriberBase>> m_subscribers;
 };
 
 // Base of a proxy class `Derived` that names its interface in
@@ -70,13 +95,18 @@ class Method;
 template <typename R, typename... Args>
 class Method<R(Args...)> {
 public:
-    Method(const ProxyCore& proxy, std::string name) : m_handle(proxy.GetHandle()), m_name(std::move(name)) {}
+    Method(const ProxyCore& proxy, std::string name)
+        : m_proxy(proxy), m_handle(proxy.GetHandle()), m_name(std::move(name)) {}
+    ~Method() { m_proxy.CloseSubscribers(); }
+    Method(const Method&) = delete;
+    Method& operator=(const Method&) = delete;
 
     jux::com::Future<R> operator()(const std::decay_t<Args>&... args) const {
         return zov::com::detail::Call<R, std::decay_t<Args>...>(m_handle, m_name, args...);
     }
 
 private:
+    const ProxyCore& m_proxy;
     zov::com::HandleType m_handle;
     std::string m_name;
 };
@@ -87,13 +117,17 @@ template <typename T>
 class Event {
 public:
     Event(const ProxyCore& proxy, std::string name)
-        : m_key{proxy.GetHandle().GetServiceName(), proxy.GetHandle().GetInstanceId(), std::move(name)},
+        : m_proxy(proxy),
+          m_key{proxy.GetHandle().GetServiceName(), proxy.GetHandle().GetInstanceId(), std::move(name)},
           m_subscriber(std::make_shared<zov::com::detail::Subscriber<T>>()) {
+        proxy.AddSubscriber(m_subscriber);
         zov::com::detail::Registry::Instance().AddSubscriber(m_key, m_subscriber);
     }
 
-    // Waits for a running receive handler unless called from inside it.
+    // Waits for running receive handlers of the whole proxy unless called
+    // from inside one.
     ~Event() {
+        m_proxy.CloseSubscribers();
         m_subscriber->Close();
         zov::com::detail::Registry::Instance().RemoveSubscriber(m_key, m_subscriber.get());
     }
@@ -124,6 +158,7 @@ public:
     }
 
 protected:
+    const ProxyCore& m_proxy;
     const zov::com::detail::ElementKey m_key;
     std::shared_ptr<zov::com::detail::Subscriber<T>> m_subscriber;
 };
@@ -135,6 +170,8 @@ class Field : public Event<T> {
 public:
     Field(const ProxyCore& proxy, std::string name)
         : Event<T>(proxy, name), m_getter(proxy, zov::com::detail::FieldGetterName(name)) {}
+    // The getter goes before the event part: the receive thread ends first.
+    ~Field() { this->m_proxy.CloseSubscribers(); }
 
     void Subscribe(std::size_t maxSampleCount) {
         Event<T>::Subscribe(maxSampleCount);

@@ -36,7 +36,7 @@ Component_singleton::Component_singleton(bool /*useOwnThreads*/, const std::stri
 }
 
 Component_singleton::~Component_singleton() {
-    detail::BindingPool().Drain();
+    detail::Registry::Instance().Reset();
     g_componentAlive.store(false);
 }
 
@@ -45,6 +45,10 @@ Component_singleton::~Component_singleton() {
 namespace testing {
 
 void ResetRegistry() { detail::Registry::Instance().Reset(); }
+
+void SetTeardownLimit(std::chrono::milliseconds limit) { detail::SetTeardownLimit(limit); }
+
+std::chrono::milliseconds GetTeardownLimit() { return detail::TeardownLimit(); }
 
 bool WaitForBindingIdle(std::chrono::milliseconds timeout) { return detail::BindingPool().WaitIdle(timeout); }
 

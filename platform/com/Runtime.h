@@ -21,15 +21,17 @@ FindServiceHandle StartFindService(FindServiceHandler<HandleType> handler, const
                                    const std::string& instanceId);
 
 // Ends a search: no handler call starts afterwards, and a call that is running
-// in another thread is waited for (not when called from inside the handler).
-// Do not hold a lock that the handler takes while calling it.
+// in another thread is waited for (not when called from inside the handler),
+// at most the teardown limit. Do not hold a lock that the handler takes while
+// calling it.
 void StopFindService(FindServiceHandle handle);
 
 namespace runtime {
 
 // The communication runtime of the process, created and destroyed by the
-// process entry. Its destruction lets the binding threads finish what was
-// handed to them and joins them. One may exist at a time.
+// process entry. Its destruction ends what the process instance left (as
+// testing::ResetRegistry does), so that a new instance started in the same
+// process finds nothing of the old one. One may exist at a time.
 class Component_singleton {
 public:
     Component_singleton(bool useOwnThreads, const std::string& name);
@@ -47,10 +49,20 @@ private:
 
 namespace testing {
 
-// Forgets every offer, search and subscription record and waits for the
-// binding threads to finish their queued work. Call between test cases, after
-// the skeletons and proxies of the case are gone.
+// Ends everything of the instance before: every search is stopped, every
+// subscriber's receive thread ended, every offered skeleton retired (its calls
+// refused, the unanswered ones failed with a broken promise), then the
+// binding threads finish their queued work. Each wait is bounded by the
+// teardown limit. Call between test cases and between two runs of the
+// application in one process.
 void ResetRegistry();
+
+// How long each teardown step (stopping a dispatcher, destroying a skeleton,
+// StopFindService, UnsetReceiveHandler, ResetRegistry, the runtime's
+// destruction) waits for user code before it gives up (default 5 s); a call
+// it gives up on ends in a broken promise.
+void SetTeardownLimit(std::chrono::milliseconds limit);
+std::chrono::milliseconds GetTeardownLimit();
 
 // Waits until the binding threads have nothing queued or running (answers,
 // find-service and failure notifications). False on time-out.

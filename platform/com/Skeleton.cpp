@@ -23,6 +23,9 @@ void SkeletonBase::OfferService() {
                                    " has neither a value nor a get handler");
         }
     }
+    for (const auto& field : fields) {
+        field.second->NewOffer();
+    }
     m_core->StartDispatcher();
     zov::com::detail::Registry::Instance().Offer(m_core);
     m_core->SetOffered(true);

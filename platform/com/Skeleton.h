@@ -89,6 +89,7 @@ public:
     void Update(const T& value) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_value = value;
+        m_version = zov::com::detail::NextFieldVersion();
         SendLocked(AllSubscribers());
     }
 
@@ -128,6 +129,11 @@ public:
         SendLocked(AllSubscribers());
     }
 
+    void NewOffer() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_version = zov::com::detail::NextFieldVersion();
+    }
+
 private:
     std::vector<std::shared_ptr<zov::com::detail::SubscriberBase>> AllSubscribers() const {
         return zov::com::detail::Registry::Instance().Subscribers(m_key);
@@ -139,13 +145,14 @@ private:
         if (!m_value || !core || !core->IsOffered()) {
             return;
         }
-        zov::com::detail::SendToAll(subscribers, *m_value);
+        zov::com::detail::SendToAll(subscribers, *m_value, m_version);
     }
 
     const std::weak_ptr<zov::com::detail::SkeletonCore> m_core;
     const zov::com::detail::ElementKey m_key;
     mutable std::mutex m_mutex;
     std::optional<T> m_value;
+    uint64_t m_version = 0;  // of m_value
     std::function<jux::com::Future<T>()> m_getHandler;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -93,6 +94,61 @@ TEST(BasicEndpointTest, ShutdownRunsEveryStepEvenAfterAFailure) {
     endpoint.steps.clear();
     endpoint.failing.clear();
     EXPECT_TRUE(endpoint.Shutdown());
+}
+
+// A Create step that no Shutdown can interrupt: the Shutdown gives up after
+// its limit, and the Launch, once it ends, undoes itself.
+TEST(BasicEndpointTest, ShutdownGivesUpOnALaunchThatDoesNotEndAndTheLaunchUndoesItself) {
+    testsupport::LogCapture capture;
+    class BlockedEndpoint : public RecordingEndpoint {
+    public:
+        std::promise<void> entered, release;
+        bool block = true;
+
+    protected:
+        void Create() override {
+            RecordingEndpoint::Create();
+            if (block) {
+                entered.set_value();
+                release.get_future().wait();
+            }
+        }
+    } endpoint;
+    endpoint.SetShutdownWaitLimit(std::chrono::milliseconds(20));
+    auto launch = std::async(std::launch::async, [&] { return endpoint.Launch(); });
+    endpoint.entered.get_future().wait();
+    EXPECT_FALSE(endpoint.Shutdown());
+    EXPECT_TRUE(capture.Contains(Level::kError, "Shutdown: the running launch did not end within 20 ms"));
+    endpoint.release.set_value();
+    EXPECT_FALSE(launch.get());
+    EXPECT_EQ(endpoint.steps, (Steps{"Create", "Delete"}));
+
+    // A later Launch is not affected by the earlier Shutdown.
+    endpoint.steps.clear();
+    endpoint.block = false;
+    EXPECT_TRUE(endpoint.Launch());
+    EXPECT_EQ(endpoint.steps, (Steps{"Create", "Initialize", "Start"}));
+}
+
+TEST(BasicEndpointTest, ShutdownDuringAStartUndoesTheLaunchWhenItEnds) {
+    class SlowStart : public RecordingEndpoint {
+    public:
+        std::promise<void> entered, release;
+
+    protected:
+        void Start() override {
+            RecordingEndpoint::Start();
+            entered.set_value();
+            release.get_future().wait();
+        }
+    } endpoint;
+    endpoint.SetShutdownWaitLimit(std::chrono::milliseconds(1));
+    auto launch = std::async(std::launch::async, [&] { return endpoint.Launch(); });
+    endpoint.entered.get_future().wait();
+    EXPECT_FALSE(endpoint.Shutdown());
+    endpoint.release.set_value();
+    EXPECT_FALSE(launch.get());
+    EXPECT_EQ(endpoint.steps, (Steps{"Create", "Initialize", "Start", "Stop", "Uninitialize", "Delete"}));
 }
 
 TEST(ConnectTest, AttemptConnectionLogsTheFoundInstance) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -182,15 +183,40 @@ TEST_F(ClientTest, LaunchConnectsSynchronouslyAndShutdownReleasesEverything) {
 TEST_F(ClientTest, LaunchWaitsForAServiceThatAppearsLater) {
     std::unique_ptr<ConversationSkeleton> skeleton;
     std::thread offerer([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        skeleton = Offer();
+        // Offered once the client has looked in vain twice.
+        if (WaitUntil([&] { return capture.Count("Connection attempt failed") >= 2u; })) {
+            skeleton = Offer();
+        }
     });
     StatusClient client;
+    client.SetConnectRetryInterval(std::chrono::milliseconds(5));
     EXPECT_TRUE(client.Launch());
     offerer.join();
-    EXPECT_TRUE(capture.Contains(Level::kWarn, "Connection attempt failed"));
+    EXPECT_TRUE(capture.Contains(Level::kDebug, "Try to connect without timeout, repetition interval is 0.005"));
     EXPECT_TRUE(client.IsConnected());
     EXPECT_TRUE(client.Shutdown());
+}
+
+// The Create step of a Launch blocks until the service appears; a Shutdown
+// meanwhile ends the Launch (which then undoes itself) instead of waiting for
+// the service.
+TEST_F(ClientTest, ShutdownDuringALaunchThatWaitsForTheServiceReturns) {
+    StatusClient client;  // retries every second: the Shutdown must not wait that out
+    std::promise<bool> launched;
+    std::thread launcher([&] { launched.set_value(client.Launch()); });
+    ASSERT_TRUE(capture.WaitFor("Connection attempt failed", std::chrono::seconds(10)));
+    auto shutdown = std::async(std::launch::async, [&] { return client.Shutdown(); });
+    const bool returned = shutdown.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    std::unique_ptr<ConversationSkeleton> skeleton;
+    if (!returned) {
+        skeleton = Offer();  // lets the Launch end, so the case fails instead of hanging
+    }
+    launcher.join();
+    ASSERT_TRUE(returned) << "Shutdown waited for the launch";
+    EXPECT_TRUE(shutdown.get());
+    EXPECT_FALSE(launched.get_future().get());
+    EXPECT_TRUE(capture.Contains(Level::kError, "TryCreate -> Exception: Shutdown requested while connecting"));
+    EXPECT_FALSE(client.IsConnected());
 }
 
 TEST_F(ClientTest, AsynchronousConnectStartsTheClientWhenTheServiceAppears) {

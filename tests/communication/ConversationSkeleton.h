@@ -1,12 +1,15 @@
 // A small DiagnosticConversation service for the tests: fields set directly,
-// Cancel counted, optionally failing or ending the conversation.
+// Cancel counted, optionally failing or ending the conversation, or holding
+// every answer like a manager that hangs.
 #ifndef TESTS_COMMUNICATION_CONVERSATIONSKELETON_H
 #define TESTS_COMMUNICATION_CONVERSATIONSKELETON_H
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/com/Future.h"
 #include "platform/com/Runtime.h"
@@ -32,8 +35,48 @@ public:
         StopMethodDispatcher();
     }
 
+    // From now on Cancel and the Status getter answer only at ReleaseHeld.
+    void HoldAnswers() {
+        std::lock_guard<std::mutex> lock(m_heldMutex);
+        m_holding = true;
+        Status.RegisterGetHandler([this] {
+            std::lock_guard<std::mutex> held(m_heldMutex);
+            m_heldStatus.emplace_back();
+            return m_heldStatus.back().get_future();
+        });
+    }
+
+    // Answers what was held; a status Get answers `status`.
+    void ReleaseHeld(const StatusType& status) {
+        std::vector<jux::com::Promise<StatusType>> statusAnswers;
+        std::vector<jux::com::Promise<void>> cancelAnswers;
+        {
+            std::lock_guard<std::mutex> lock(m_heldMutex);
+            statusAnswers.swap(m_heldStatus);
+            cancelAnswers.swap(m_heldCancel);
+        }
+        for (auto& answer : statusAnswers) {
+            answer.set_value(status);
+        }
+        for (auto& answer : cancelAnswers) {
+            answer.set_value();
+        }
+    }
+
+    std::size_t HeldCount() {
+        std::lock_guard<std::mutex> lock(m_heldMutex);
+        return m_heldStatus.size() + m_heldCancel.size();
+    }
+
     jux::com::Future<void> Cancel() override {
         ++cancelCalls;
+        {
+            std::lock_guard<std::mutex> lock(m_heldMutex);
+            if (m_holding) {
+                m_heldCancel.emplace_back();
+                return m_heldCancel.back().get_future();
+            }
+        }
         if (failCancel) {
             throw std::runtime_error("conversation busy");
         }
@@ -46,6 +89,12 @@ public:
     std::atomic<int> cancelCalls{0};
     std::atomic<bool> failCancel{false};
     std::atomic<bool> endOnCancel{false};
+
+private:
+    std::mutex m_heldMutex;
+    bool m_holding = false;
+    std::vector<jux::com::Promise<StatusType>> m_heldStatus;
+    std::vector<jux::com::Promise<void>> m_heldCancel;
 };
 
 }  // namespace testsupport

@@ -271,6 +271,54 @@ TEST_F(KivDMConversationTest, CancelErrorAnswerIsLoggedAndNotThrown) {
     EXPECT_TRUE(capture.Contains(Level::kError, "Service not available exception"));
 }
 
+// A manager that stops answering: each wait ends after the answer time-out
+// like an error answer, and no handler waits while holding the
+// conversation's mutex, so a cancel beside a waiting handler completes.
+TEST_F(KivDMConversationTest, ManagerThatStopsAnsweringDelaysButNeverFreezes) {
+    Offer("4711", StatusType{0, "2", "a"});
+    conversation->registerConversation(Meta("4711"));
+    WaitForLevel("a");
+    struct Release {
+        ConversationSkeleton& skeleton;
+        ~Release() { skeleton.ReleaseHeld(StatusType{0, "2", "late"}); }  // unblocks whatever still waits
+    } release{*skeleton};
+    skeleton->HoldAnswers();
+
+    conversation->SetAnswerTimeout(std::chrono::milliseconds(20));
+    auto cancel = std::async(std::launch::async, [&] { conversation->cancel(); });
+    ASSERT_EQ(cancel.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(capture.Contains(Level::kError,
+                                 "KivDMConversation::cancel: Cancel failed: no answer from the diagnostic manager "
+                                 "within 20 ms"));
+    skeleton->Status.Update(StatusType{0, "3", "b"});
+    EXPECT_TRUE(capture.WaitFor("KivDMConversation::status_changed: no answer from the diagnostic manager within 20 ms",
+                                std::chrono::seconds(10)));
+    EXPECT_EQ(conversation->GetConversationState().diagnosticSession, "2");
+
+    // A status handler now waits long; a cancel answered meanwhile completes
+    // beside it, since the handler holds no mutex while it waits.
+    conversation->SetAnswerTimeout(std::chrono::seconds(60));
+    const std::size_t held = skeleton->HeldCount();
+    skeleton->Status.Update(StatusType{0, "3", "c"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (skeleton->HeldCount() == held) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    auto answered = std::async(std::launch::async, [&] { conversation->cancel(); });
+    while (skeleton->HeldCount() < held + 2) {  // the cancel waits for its answer too
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    capture.Clear();
+    skeleton->ReleaseHeld(StatusType{0, "3", "c"});
+    // The status handler applies "c" and the cancel's status update follows:
+    // neither waited for the other.
+    ASSERT_EQ(answered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(capture.WaitFor(",c) [", std::chrono::seconds(10)));
+    EXPECT_FALSE(capture.Contains(Level::kError, "Cancel failed"));
+}
+
 // The runtime's diagnostic-status thread: wait under DiagStatusMutex, release
 // it, then cancel.
 TEST_F(KivDMConversationTest, DiagnosticStatusThreadCancelsAfterTheProgrammingSessionEnds) {

@@ -12,6 +12,10 @@ namespace {
 
 // Enough for a handful of callers of one service at once; more calls wait.
 constexpr std::size_t kConcurrentMethodThreads = 8;
+// A method that waits for a call of its own skeleton (or for anything the
+// skeleton's other calls produce) lets this many more method threads run
+// meanwhile, in a single-threaded skeleton too: one runs while others wait.
+constexpr std::size_t kMethodThreadsWhileWaiting = 16;
 // Answers, continuations and find-service handlers of the whole process.
 constexpr std::size_t kBindingThreads = 16;
 // Handlers and continuations may wait for answers that only this pool
@@ -28,6 +32,21 @@ std::size_t MethodThreadCount(ara::com::MethodCallProcessingMode mode) {
             throw std::invalid_argument("Method call processing mode " + std::to_string(static_cast<unsigned>(mode)) +
                                         " is not supported");
     }
+}
+
+std::atomic<int64_t> g_teardownLimitMs{5000};
+
+}  // namespace
+
+std::chrono::milliseconds TeardownLimit() { return std::chrono::milliseconds(g_teardownLimitMs.load()); }
+
+void SetTeardownLimit(std::chrono::milliseconds limit) { g_teardownLimitMs.store(limit.count()); }
+
+namespace {
+
+void LogTeardownGaveUp(const std::string& what) {
+    ara::log::LogError() << "ara::com: " << what.c_str() << " did not end within "
+                         << static_cast<int64_t>(TeardownLimit().count()) << " ms, given up";
 }
 
 }  // namespace
@@ -58,7 +77,7 @@ uint64_t NextCallId() {
 SkeletonCore::SkeletonCore(std::string serviceName, std::string instanceId, ara::com::MethodCallProcessingMode mode)
     : m_serviceName(std::move(serviceName)),
       m_instanceId(std::move(instanceId)),
-      m_methodThreads("com-method", MethodThreadCount(mode), true) {}
+      m_methodThreads("com-method", MethodThreadCount(mode), true, kMethodThreadsWhileWaiting) {}
 
 SkeletonCore::~SkeletonCore() = default;
 
@@ -96,7 +115,14 @@ void SkeletonCore::StartDispatcher() {
     }
 }
 
-void SkeletonCore::StopDispatcher() { m_methodThreads.Stop(); }
+void SkeletonCore::StopDispatcher() {
+    if (!m_methodThreads.Stop(TeardownLimit())) {
+        // The running calls will answer nobody: their callers get a broken
+        // promise now instead of waiting for ever.
+        LogTeardownGaveUp("running calls of " + m_serviceName + " '" + m_instanceId + "'");
+        FailPending();
+    }
+}
 
 bool SkeletonCore::AddPending(uint64_t id, const std::shared_ptr<PendingCallBase>& call) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -115,7 +141,6 @@ void SkeletonCore::RemovePending(uint64_t id) {
 void SkeletonCore::Retire() {
     std::map<std::string, std::shared_ptr<MethodEntryBase>> methods;
     std::map<std::string, std::shared_ptr<FieldStateBase>> fields;
-    std::map<uint64_t, std::weak_ptr<PendingCallBase>> pending;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_retired = true;
@@ -123,7 +148,14 @@ void SkeletonCore::Retire() {
         fields.swap(m_fields);
     }
     m_offered.store(false);
-    m_methodThreads.Stop();
+    if (!m_methodThreads.Stop(TeardownLimit())) {
+        LogTeardownGaveUp("running calls of " + m_serviceName + " '" + m_instanceId + "'");
+    }
+    FailPending();
+}
+
+void SkeletonCore::FailPending() {
+    std::map<uint64_t, std::weak_ptr<PendingCallBase>> pending;
     {
         // Taken after the stop: calls dropped by it are already failed.
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -156,6 +188,7 @@ void SubscriberBase::Subscribe(std::size_t maxSampleCount) {
 void SubscriberBase::Unsubscribe() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_subscribed = false;
+    m_lastVersion = 0;
     m_pendingNotification = false;
     ClearLocked();
 }
@@ -184,8 +217,10 @@ void SubscriberBase::SetReceiveHandler(ara::com::EventReceiveHandler handler) {
 void SubscriberBase::UnsetReceiveHandler() {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_handler.reset();
-    if (std::this_thread::get_id() != m_threadId) {
-        m_idleCv.wait(lock, [this] { return !m_handlerRunning; });
+    if (std::this_thread::get_id() != m_threadId &&
+        !m_idleCv.wait_for(lock, TeardownLimit(), [this] { return !m_handlerRunning; })) {
+        lock.unlock();
+        LogTeardownGaveUp("a receive handler");
     }
 }
 
@@ -203,13 +238,20 @@ void SubscriberBase::Close() {
         fromReceiveThread = std::this_thread::get_id() == m_threadId;
         m_cv.notify_all();
     }
-    if (thread.joinable()) {
-        if (fromReceiveThread) {
-            thread.detach();  // the loop keeps this object alive and ends after the handler returns
-        } else {
-            thread.join();
-        }
+    if (!thread.joinable()) {
+        return;
     }
+    if (!fromReceiveThread) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_idleCv.wait_for(lock, TeardownLimit(), [this] { return m_loopEnded; })) {
+            lock.unlock();
+            thread.join();
+            return;
+        }
+        lock.unlock();
+        LogTeardownGaveUp("a receive handler");
+    }
+    thread.detach();  // the loop keeps this object alive and ends after the handler returns
 }
 
 void SubscriberBase::ReceiveLoop(std::shared_ptr<SubscriberBase> self) {
@@ -235,10 +277,17 @@ void SubscriberBase::ReceiveLoop(std::shared_ptr<SubscriberBase> self) {
         self->m_handlerRunning = false;
         self->m_idleCv.notify_all();
     }
+    self->m_loopEnded = true;
+    self->m_idleCv.notify_all();
+}
+
+uint64_t NextFieldVersion() {
+    static std::atomic<uint64_t> next{1};
+    return next.fetch_add(1);
 }
 
 void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_ptr<const void> sample,
-                const std::type_info& type) {
+                const std::type_info& type, uint64_t version) {
     if (type != subscriber->SampleType()) {
         ara::log::LogError() << "ara::com: sample type does not match the subscriber's, dropped";
         return;
@@ -247,6 +296,12 @@ void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_p
         std::lock_guard<std::mutex> lock(subscriber->m_mutex);
         if (!subscriber->m_subscribed || subscriber->m_closed) {
             return;
+        }
+        if (version != 0) {
+            if (version <= subscriber->m_lastVersion) {
+                return;
+            }
+            subscriber->m_lastVersion = version;
         }
         subscriber->PushLocked(std::move(sample));
         subscriber->m_pendingNotification = true;
@@ -312,8 +367,9 @@ struct Registry::Search {
         std::unique_lock<std::mutex> lock(mutex);
         stopped = true;
         lists.clear();
-        if (runner != std::this_thread::get_id()) {
-            cv.wait(lock, [this] { return !running; });
+        if (runner != std::this_thread::get_id() && !cv.wait_for(lock, TeardownLimit(), [this] { return !running; })) {
+            lock.unlock();
+            LogTeardownGaveUp("a find-service handler of " + serviceName + " '" + instanceId + "'");
         }
     }
 };
@@ -450,19 +506,31 @@ std::vector<std::shared_ptr<SubscriberBase>> Registry::Subscribers(const Element
 void Registry::Reset() {
     std::map<std::pair<std::string, std::string>, std::shared_ptr<SkeletonCore>> offers;
     std::map<uint64_t, std::shared_ptr<Search>> searches;
+    std::map<ElementKey, std::vector<std::weak_ptr<SubscriberBase>>> subscribers;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         offers.swap(m_offers);
         searches.swap(m_searches);
-        m_subscribers.clear();
+        subscribers.swap(m_subscribers);
     }
-    for (auto& entry : offers) {
-        entry.second->SetOffered(false);
-    }
+    // Nothing of the instance before may run on: no search reports, no
+    // receive handler runs, and no skeleton answers or accepts a call.
     for (auto& entry : searches) {
         entry.second->Stop();
     }
-    BindingPool().Drain();
+    for (auto& entry : subscribers) {
+        for (auto& weak : entry.second) {
+            if (auto subscriber = weak.lock()) {
+                subscriber->Close();
+            }
+        }
+    }
+    for (auto& entry : offers) {
+        entry.second->Retire();
+    }
+    if (!BindingPool().Drain(TeardownLimit())) {
+        LogTeardownGaveUp("queued binding work");
+    }
 }
 
 }  // namespace detail

@@ -4,6 +4,7 @@
 #define PLATFORM_COM_DETAIL_CORE_H
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -29,9 +30,15 @@ namespace zov {
 namespace com {
 namespace detail {
 
-// The process-wide pool that completes callers' futures and runs find-service
-// handlers; never the thread of the skeleton that answered.
+// The process-wide pool that runs continuations of callers' futures and
+// find-service handlers. Callers' futures themselves are completed by the
+// thread that produces the answer, so a full pool never holds an answer back.
 ThreadPool& BindingPool();
+
+// How long a teardown step waits for user code of the binding to finish
+// (running calls, handlers, queued work) before it gives up on it.
+std::chrono::milliseconds TeardownLimit();
+void SetTeardownLimit(std::chrono::milliseconds limit);
 
 // Logs an exception that a binding thread caught from user code.
 void LogCaught(const char* where, std::exception_ptr error) noexcept;
@@ -76,6 +83,8 @@ public:
     // Hands the current value (if any) to one subscriber, or to all of them.
     virtual void SendCurrent(const std::shared_ptr<SubscriberBase>& subscriber) = 0;
     virtual void SendCurrentToAll() = 0;
+    // Before an offer: subscribers take the value once more, as new.
+    virtual void NewOffer() = 0;
 };
 
 // Everything of one skeleton that proxies and the registry reach. Outlives
@@ -101,6 +110,8 @@ public:
 
     bool AddPending(uint64_t id, const std::shared_ptr<PendingCallBase>& call);
     void RemovePending(uint64_t id);
+    // Fails every call still waiting for an answer (broken promise).
+    void FailPending();
 
     void SetOffered(bool offered) { m_offered.store(offered); }
     bool IsOffered() const { return m_offered.load(); }
@@ -135,7 +146,8 @@ public:
     void SetReceiveHandler(ara::com::EventReceiveHandler handler);
     // Waits for a running call of the handler, except from inside it.
     void UnsetReceiveHandler();
-    // Ends the receive thread; called by the owning proxy element.
+    // Ends the receive thread, waiting for a running handler at most the
+    // teardown limit; called by the owning proxy and by the registry's reset.
     void Close();
 
     virtual const std::type_info& SampleType() const = 0;
@@ -158,27 +170,39 @@ private:
     bool m_pendingNotification = false;
     bool m_handlerRunning = false;
     bool m_closed = false;
+    bool m_loopEnded = false;
     std::shared_ptr<ara::com::EventReceiveHandler> m_handler;
     std::thread m_thread;
     std::thread::id m_threadId;
 
-    friend void SendSample(const std::shared_ptr<SubscriberBase>&, std::shared_ptr<const void>, const std::type_info&);
+    // The field value (by its version) this subscriber last received since it
+    // subscribed: an offer and a subscription that meet both hand out the
+    // current value, and the subscriber takes it once.
+    uint64_t m_lastVersion = 0;
+
+    friend void SendSample(const std::shared_ptr<SubscriberBase>&, std::shared_ptr<const void>, const std::type_info&,
+                           uint64_t);
 };
 
 // Pushes one sample to a subscriber (no-op when it is not subscribed; a
 // sample of another type than the subscriber's is dropped with an error log).
+// A field value carries its version (process-wide increasing, see
+// NextFieldVersion); one the subscriber already received is not queued again.
+// Event samples carry 0.
 void SendSample(const std::shared_ptr<SubscriberBase>& subscriber, std::shared_ptr<const void> sample,
-                const std::type_info& type);
+                const std::type_info& type, uint64_t version = 0);
+
+uint64_t NextFieldVersion();
 
 // Hands one shared copy of `value` to each of the subscribers.
 template <typename T>
-void SendToAll(const std::vector<std::shared_ptr<SubscriberBase>>& subscribers, const T& value) {
+void SendToAll(const std::vector<std::shared_ptr<SubscriberBase>>& subscribers, const T& value, uint64_t version = 0) {
     if (subscribers.empty()) {
         return;
     }
     auto sample = std::make_shared<const T>(value);
     for (const auto& subscriber : subscribers) {
-        SendSample(subscriber, sample, typeid(T));
+        SendSample(subscriber, sample, typeid(T), version);
     }
 }
 
@@ -277,22 +301,22 @@ public:
 
     // The skeleton's future is ready: hand its outcome to the caller.
     void Complete(jux::com::Future<R> answer) {
-        auto outcome = std::make_shared<Outcome>();
+        Outcome outcome;
         try {
             if constexpr (std::is_void<R>::value) {
                 answer.get();
             } else {
-                outcome->value.emplace(answer.get());
+                outcome.value.emplace(answer.get());
             }
         } catch (...) {
-            outcome->error = std::current_exception();
+            outcome.error = std::current_exception();
         }
         Finish(outcome);
     }
 
     void Fail(std::exception_ptr error) override {
-        auto outcome = std::make_shared<Outcome>();
-        outcome->error = std::move(error);
+        Outcome outcome;
+        outcome.error = std::move(error);
         Finish(outcome);
     }
 
@@ -302,33 +326,39 @@ private:
         std::exception_ptr error;
     };
 
-    void Finish(const std::shared_ptr<Outcome>& outcome) {
+    // Completes the caller's future in this thread: its get() wakes at once,
+    // and only a continuation it attached goes through the binding pool.
+    void Finish(Outcome& outcome) {
         if (m_done.exchange(true)) {
             return;
         }
         if (auto core = m_core.lock()) {
             core->RemovePending(m_id);
         }
-        auto promise = m_promise;
-        BindingPool().Post([promise, outcome] {
-            if (outcome->error) {
-                promise->set_exception(std::move(outcome->error));
-            } else if constexpr (std::is_void<R>::value) {
-                promise->set_value();
-            } else {
-                promise->set_value(std::move(*outcome->value));
-            }
-        });
+        if (outcome.error) {
+            m_promise->set_exception(std::move(outcome.error));
+        } else if constexpr (std::is_void<R>::value) {
+            m_promise->set_value();
+        } else {
+            m_promise->set_value(std::move(*outcome.value));
+        }
+    }
+
+    static std::shared_ptr<jux::com::Promise<R>> NewPromise() {
+        auto promise = std::make_shared<jux::com::Promise<R>>();
+        promise->set_continuation_executor([](std::function<void()> task) { BindingPool().Post(std::move(task)); });
+        return promise;
     }
 
     const uint64_t m_id;
     const std::weak_ptr<SkeletonCore> m_core;
-    std::shared_ptr<jux::com::Promise<R>> m_promise = std::make_shared<jux::com::Promise<R>>();
+    const std::shared_ptr<jux::com::Promise<R>> m_promise = NewPromise();
     std::atomic<bool> m_done{false};
 };
 
 // Resolves the skeleton now, copies the arguments and runs the call on a
-// method thread of the skeleton; the answer arrives on a binding thread.
+// method thread of the skeleton; the thread that produces the answer
+// completes the caller's future.
 template <typename R, typename... Args>
 jux::com::Future<R> Call(const HandleType& handle, const std::string& method, const Args&... args) {
     auto core = Registry::Instance().Resolve(handle.GetServiceName(), handle.GetInstanceId());

@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/ara/log/logging.h"
 #include "platform/com/Future.h"
 #include "platform/com/detail/Core.h"
 
@@ -65,7 +66,7 @@ thread_local const void* tls_pool = nullptr;
 ThreadPool::ThreadPool(std::string name, std::size_t maxThreads, bool startPaused, std::size_t extraWhileWaiting)
     : m_state(std::make_shared<State>(std::move(name), maxThreads, startPaused, extraWhileWaiting)) {}
 
-ThreadPool::~ThreadPool() { Stop(); }
+ThreadPool::~ThreadPool() { Stop(TeardownLimit()); }
 
 void ThreadPool::Worker(std::shared_ptr<State> state) {
     tls_pool = state.get();
@@ -123,7 +124,7 @@ void ThreadPool::Start() {
     m_state->work.notify_all();
 }
 
-void ThreadPool::Stop() {
+bool ThreadPool::Stop(std::chrono::milliseconds limit) {
     std::deque<std::pair<Task, Task>> dropped;
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
@@ -148,31 +149,44 @@ void ThreadPool::Stop() {
             worker.detach();
         }
         m_state->workers.clear();
-        return;
+        return true;
     }
-    JoinAll(lock);
+    return JoinAll(lock, limit);
 }
 
-void ThreadPool::Drain() {
+bool ThreadPool::Drain(std::chrono::milliseconds limit) {
     if (IsPoolThread()) {
-        return;
+        return true;
     }
     std::unique_lock<std::mutex> lock(m_state->mutex);
     m_state->draining = true;
     m_state->work.notify_all();
-    JoinAll(lock);
+    const bool joined = JoinAll(lock, limit);
     m_state->draining = false;
+    return joined;
 }
 
-void ThreadPool::JoinAll(std::unique_lock<std::mutex>& lock) {
-    m_state->idle.wait(lock, [&] { return m_state->threads == 0; });
+bool ThreadPool::JoinAll(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds limit) {
+    const bool ended = m_state->idle.wait_for(lock, limit, [&] { return m_state->threads == 0; });
     std::vector<std::thread> workers;
     workers.swap(m_state->workers);
     lock.unlock();
     for (auto& worker : workers) {
-        worker.join();
+        if (ended) {
+            worker.join();
+        } else {
+            // Its task waits for something that does not come; the thread
+            // keeps the pool's state alive and ends when the task does.
+            worker.detach();
+        }
     }
     lock.lock();
+    if (!ended) {
+        ara::log::LogError() << "ara::com " << m_state->name.c_str() << ": " << static_cast<uint64_t>(m_state->threads)
+                             << " thread(s) still busy after " << static_cast<int64_t>(limit.count())
+                             << " ms, left behind";
+    }
+    return ended;
 }
 
 bool ThreadPool::WaitIdle(std::chrono::milliseconds timeout) {

@@ -26,7 +26,7 @@ public:
     // the pool wait for a future, up to `extraWhileWaiting` more threads may
     // be started, so that at most `maxThreads` run while the others wait.
     ThreadPool(std::string name, std::size_t maxThreads, bool startPaused, std::size_t extraWhileWaiting = 0);
-    ~ThreadPool();  // stops as Stop does
+    ~ThreadPool();  // stops as Stop does, within the binding's teardown limit
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
 
@@ -38,13 +38,16 @@ public:
     void Start();
 
     // Refuses new tasks, runs `drop` of every queued one, waits for the
-    // running ones and joins the threads. From inside a task of this pool it
-    // waits for nothing (the threads end on their own).
-    void Stop();
+    // running ones at most `limit` and joins the threads. From inside a task
+    // of this pool it waits for nothing (the threads end on their own).
+    // False when running tasks outlived the limit: their threads are left to
+    // end on their own.
+    bool Stop(std::chrono::milliseconds limit);
 
     // Lets the threads finish everything queued (also what tasks queue
-    // meanwhile), then joins them; the pool stays usable.
-    void Drain();
+    // meanwhile) within `limit`, then joins them; the pool stays usable.
+    // False when tasks still ran at the limit (their threads stay).
+    bool Drain(std::chrono::milliseconds limit);
 
     bool WaitIdle(std::chrono::milliseconds timeout);
 
@@ -54,7 +57,7 @@ public:
 private:
     struct State;
     static void Worker(std::shared_ptr<State> state);
-    void JoinAll(std::unique_lock<std::mutex>& lock);
+    bool JoinAll(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds limit);
 
     std::shared_ptr<State> m_state;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -227,4 +228,33 @@ TEST_F(ComTest, UnsetReceiveHandlerWaitsForRunningHandler) {
     proxy->Counter.UnsetReceiveHandler();
     EXPECT_TRUE(finished.load());
     releaser.join();
+}
+
+// A proxy that subscribes while the service is being offered meets both the
+// offer's and the subscription's hand-out of the current value: it queues the
+// value once.
+TEST_F(ComTest, SubscriptionDuringTheOfferReceivesTheCurrentValueOnce) {
+    for (int round = 0; round < 200; ++round) {
+        DemoService service("racing-offer");
+        service.Counter.Update(static_cast<uint32_t>(round));
+        std::unique_ptr<demo::proxy::DemoProxy> proxy;
+        Counter subscribed;
+        auto search = demo::proxy::DemoProxy::StartFindService(
+            [&](zov::com::ServiceHandleContainer<zov::com::HandleType> handles, zov::com::FindServiceHandle) {
+                if (handles.empty() || proxy) {
+                    return;
+                }
+                proxy = std::make_unique<demo::proxy::DemoProxy>(handles.front());
+                proxy->Counter.Subscribe(10);
+                subscribed.Add();
+            },
+            "racing-offer");
+        service.OfferService();
+        ASSERT_TRUE(subscribed.WaitFor(1));
+        ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
+        std::size_t samples = proxy->Counter.GetNewSamples([](ara::com::SamplePtr<const uint32_t>) {});
+        ASSERT_EQ(samples, 1u) << "round " << round;
+        demo::proxy::DemoProxy::StopFindService(search);
+        proxy.reset();
+    }
 }
