@@ -3,6 +3,7 @@
 // without a session id, with the partition to update active or not, against an
 // update manager that answers, already committed, already closed the session
 // or is not there. Then power cuts at every write and sync of the recovery.
+#include "KivLibrary/EmergencyUpdate/EmergencyUpdate.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/GlobalLibrary/SharedMemoryInterface.h"
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <limits>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -411,7 +413,7 @@ protected:
             ~SimGuard() { test.EndSimulator(); }
         } simGuard{*this};
         std::weak_ptr<KivRuntime> runtime;
-        VelmoraEntryDependencies deps = RecoveryDeps();
+        VelmoraEntryDependencies deps = m_entryDeps ? *m_entryDeps : RecoveryDeps();
         deps.runtimeCreated = [&runtime](std::weak_ptr<KivRuntime> created) { runtime = created; };
         auto process = Start(deps);
         EXPECT_TRUE(WaitRunning()) << capture.Dump();
@@ -532,6 +534,8 @@ protected:
     }
 
     Power m_power;
+    // Replaces RecoveryDeps() for the starts of a test.
+    std::optional<VelmoraEntryDependencies> m_entryDeps;
     StatusRelay m_relay;
     bool m_ucmOffered = true;
     std::unique_ptr<sim::UpdateManager> m_sim;
@@ -701,6 +705,88 @@ TEST_F(RecoveryTest, UnreadableUpdatedRecordsNeverReplaceTheInstalledOnes) {
     EXPECT_EQ(after.installedEcuInfo, EcuInfo::ReprogrammableAndConsistent);
     EXPECT_EQ(m_cleanupDtc->m_state.load(), 1);
     EXPECT_TRUE(capture.Contains("Closing of sessionId :10775 has FAILED; state = UPDATE_IN_PROGRESS_CLOSE"));
+}
+
+}  // namespace
+
+namespace {
+
+class EmergencyStartTest : public RecoveryTest {
+protected:
+    // The marker of an emergency installation: fingerprint serial at offset 8,
+    // date at offset 16; under both partitions, as the platform leaves it.
+    void WriteMarkers() const {
+        std::string marker(19, '\0');
+        marker.replace(8, 6, "EMG042");
+        marker.replace(16, 3, std::string("\x25\x01\x31", 3));
+        box.WriteFile("var/run/A/kiv/emergencyInstallInfo.bin", marker);
+        box.WriteFile("var/run/B/kiv/emergencyInstallInfo.bin", marker);
+    }
+    bool MarkersGone() const {
+        return !std::ifstream(box.Path("var/run/A/kiv/emergencyInstallInfo.bin")).is_open() &&
+               !std::ifstream(box.Path("var/run/B/kiv/emergencyInstallInfo.bin")).is_open();
+    }
+
+    VelmoraEntryDependencies EmergencyDeps() {
+        VelmoraEntryDependencies deps = RecoveryDeps();
+        deps.runtime.createEmergencyUpdate = [this](const KivRuntimeContext& c) {
+            auto emergency = CreateEmergencyUpdate(c.configuration, c.sessionData, c.storage);
+            // The marker files are on the same power as the database.
+            const EmergencyUpdateImpl::FileOperations real = EmergencyUpdateImpl::RealFileOperations();
+            EmergencyUpdateImpl::FileOperations powered;
+            powered.remove = [this, real](const std::string& path) { return m_power.Event() && real.remove(path); };
+            powered.writeDurably = [this, real](const std::string& path, const std::vector<uint8_t>& bytes) {
+                return m_power.Event() && real.writeDurably(path, bytes);
+            };
+            emergency->SetFileOperations(powered);
+            return emergency;
+        };
+        return deps;
+    }
+};
+
+// An emergency installation is taken into the database instead of the
+// recovery: every block counts one more attempt and carries the marker's
+// fingerprint, once, whatever instant the power goes.
+TEST_F(EmergencyStartTest, APowerCutAtAnyPointOfTheEmergencyUpdateCountsItOnce) {
+    m_entryDeps = EmergencyDeps();
+    const Row row{1, true, true, Ucm::kClosed};
+    Seed(row);
+    WriteMarkers();
+    m_power.Arm(Power::kNever);
+    capture.Clear();
+    ASSERT_EQ(RunOnce(), 0);
+    EXPECT_TRUE(capture.Contains("Emergency update occurred, and the logistic information has persisted"));
+    EXPECT_FALSE(capture.Contains("Finishing update : state before"));  // no recovery in this start
+    EXPECT_TRUE(MarkersGone());
+    const size_t events = m_power.Count();
+    const DbSnapshot end = Snapshot();
+    EXPECT_EQ(toString(end.state), toString(SWupdateState::IDLE));
+    EXPECT_FALSE(end.hasSessionId);
+    ASSERT_EQ(end.installedBlocks.size(), m_installed.size());
+    for (size_t i = 0; i < m_installed.size(); ++i) {
+        EXPECT_EQ(end.installedBlocks[i].m_programmingAttempts, m_installed[i].m_programmingAttempts + 1);
+        EXPECT_EQ(std::string(end.installedBlocks[i].m_fingerPrint.m_serial.begin(),
+                              end.installedBlocks[i].m_fingerPrint.m_serial.end()),
+                  "EMG042");
+    }
+
+    size_t points = 0;
+    for (size_t n = 1; n <= events; ++n) {
+        SCOPED_TRACE("power cut after event " + std::to_string(n));
+        Seed(row);
+        WriteMarkers();
+        m_power.Arm(n);
+        ASSERT_EQ(RunOnce(), 0);
+        ara::per::testhook::Reset();
+        m_power.Arm(Power::kNever);
+        capture.Clear();
+        ASSERT_EQ(RunOnce(), 0);
+        ++points;
+        EXPECT_EQ(Snapshot(), end) << capture.Dump();
+        EXPECT_TRUE(MarkersGone());
+    }
+    std::cout << "emergency power cuts: " << points << " points" << std::endl;
 }
 
 }  // namespace
