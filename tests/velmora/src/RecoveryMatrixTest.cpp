@@ -383,7 +383,7 @@ protected:
                                                std::function<void(CurrentStatusType)> callback,
                                                const KivConfiguration&) -> std::shared_ptr<UCM::UCMAdaptorInterface> {
             UCM::UCMAdaptorSettings settings;
-            settings.responseTimeout = std::chrono::milliseconds(2000);
+            settings.responseTimeout = m_responseTimeout;
             settings.retryPause = std::chrono::milliseconds(1);
             auto adaptor = std::make_shared<UCM::UCMAdaptorImpl>(instance, m_relay.Wrap(std::move(callback)), settings);
             // A running update manager is found and has reported before the start-up asks it.
@@ -408,6 +408,9 @@ protected:
         options.sessionTablePath = box.Path("ucm/sessions.json");
         options.offer = m_ucmOffered;
         m_sim = std::make_unique<sim::UpdateManager>(options);
+        if (m_arrangeSimulator) {
+            m_arrangeSimulator(*m_sim);
+        }
         struct SimGuard {
             RecoveryTest& test;
             ~SimGuard() { test.EndSimulator(); }
@@ -536,6 +539,8 @@ protected:
     Power m_power;
     // Replaces RecoveryDeps() for the starts of a test.
     std::optional<VelmoraEntryDependencies> m_entryDeps;
+    std::chrono::milliseconds m_responseTimeout{2000};
+    std::function<void(sim::UpdateManager&)> m_arrangeSimulator;
     StatusRelay m_relay;
     bool m_ucmOffered = true;
     std::unique_ptr<sim::UpdateManager> m_sim;
@@ -787,6 +792,32 @@ TEST_F(EmergencyStartTest, APowerCutAtAnyPointOfTheEmergencyUpdateCountsItOnce) 
         EXPECT_TRUE(MarkersGone());
     }
     std::cout << "emergency power cuts: " << points << " points" << std::endl;
+}
+
+}  // namespace
+
+namespace {
+
+// An update manager that takes the requests and never answers delays the
+// start-up by the adaptor's time-outs; the process still reports running and
+// keeps the in-progress state for the next start.
+TEST_F(RecoveryTest, ASilentUpdateManagerDelaysTheStartUpButNeverHangsIt) {
+    m_responseTimeout = std::chrono::milliseconds(40);
+    m_arrangeSimulator = [](sim::UpdateManager& ucm) {
+        ucm.SetFault(sim::UcmMethod::kClose, sim::UcmFault::Drop(), -1);
+        ucm.SetFault(sim::UcmMethod::kGetInstallationStatus, sim::UcmFault::Drop(), -1);
+    };
+    Seed(Row{8, true, true, Ucm::kAnswering});
+    capture.Clear();
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunOnce(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(m_calls, (std::vector<std::string>{X10, S}));  // every one dropped
+    const DbSnapshot after = Snapshot();
+    EXPECT_EQ(toString(after.state), toString(SWupdateState::UPDATE_IN_PROGRESS_CLOSE));
+    EXPECT_TRUE(after.hasSessionId);
+    EXPECT_EQ(after.installedBlocks, m_installed);
+    EXPECT_EQ(m_cleanupDtc->m_state.load(), 1);
 }
 
 }  // namespace
