@@ -539,7 +539,8 @@ protected:
     Power m_power;
     // Replaces RecoveryDeps() for the starts of a test.
     std::optional<VelmoraEntryDependencies> m_entryDeps;
-    std::chrono::milliseconds m_responseTimeout{2000};
+    // Generous: under a loaded sanitizer build a round trip can take long.
+    std::chrono::milliseconds m_responseTimeout{10000};
     std::function<void(sim::UpdateManager&)> m_arrangeSimulator;
     StatusRelay m_relay;
     bool m_ucmOffered = true;
