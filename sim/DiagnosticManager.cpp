@@ -3,6 +3,7 @@
 #include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "platform/com/Types.h"
+#include "platform/services/zenqo/services/diagnosticinfo/DiagnosticInfo_proxy.h"
 #include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_skeleton.h"
 #include "platform/services/zov/dm/genericuds/GenericUDSService_proxy.h"
 #include "platform/services/zov/dm/securityaccess/SecurityAccess_proxy.h"
@@ -17,6 +18,7 @@ namespace sim {
 
 namespace {
 
+using zenqo::services::diagnosticinfo::proxy::DiagnosticInfoProxy;
 using zov::dm::genericuds::GenericUDSService::UDSServiceFailed;
 using zov::dm::genericuds::proxy::GenericUDSServiceProxy;
 using zov::dm::securityaccess::proxy::SecurityAccessProxy;
@@ -105,12 +107,18 @@ public:
     explicit Impl(Options options)
         : m_options(std::move(options)),
           m_uds(m_options.genericUdsInstance),
-          m_securityAccess(m_options.securityAccessInstance) {
+          m_securityAccess(m_options.securityAccessInstance),
+          m_diagnosticInfo(m_options.diagnosticInfoInstance) {
         m_status = ConversationStatus{0, kDefaultSession, kLocked};
         m_conversation = std::make_unique<Conversation>(*this, m_options.conversationInstance);
         m_conversation->Status.Update(m_status);
         m_conversation->Identifier.Update(zov::dm::types::DiagnosticConversationIdentifierType{0x0E80, 0x1234, 1});
         m_conversation->OfferService();
+    }
+
+    std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData> IdentificationData() {
+        return Invoke(m_diagnosticInfo, 0, "identificationData",
+                      [](DiagnosticInfoProxy& proxy) { return proxy.identificationData.Get(); });
     }
 
     Bytes Uds(const Bytes& request) {
@@ -306,6 +314,7 @@ private:
     const Options m_options;
     ProxySlot<GenericUDSServiceProxy> m_uds;
     ProxySlot<SecurityAccessProxy> m_securityAccess;
+    ProxySlot<DiagnosticInfoProxy> m_diagnosticInfo;
     mutable std::mutex m_statusMutex;
     ConversationStatus m_status;  // m_statusMutex
     std::atomic<int> m_cancelCount{0};
@@ -319,6 +328,10 @@ DiagnosticManager::~DiagnosticManager() = default;
 
 Bytes DiagnosticManager::Uds(const Bytes& request) { return m_impl->Uds(request); }
 DiagnosticManager::ConversationStatus DiagnosticManager::Status() const { return m_impl->Status(); }
+std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData>
+DiagnosticManager::IdentificationData() {
+    return m_impl->IdentificationData();
+}
 int DiagnosticManager::CancelCount() const { return m_impl->CancelCount(); }
 const DiagnosticManager::Options& DiagnosticManager::GetOptions() const { return m_impl->GetOptions(); }
 

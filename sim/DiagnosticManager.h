@@ -8,11 +8,13 @@
 #ifndef SIM_DIAGNOSTICMANAGER_H
 #define SIM_DIAGNOSTICMANAGER_H
 
+#include "platform/services/zenqo/services/diagnosticinfo/DiagnosticInfo_common.h"
 #include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_common.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,8 @@ public:
         std::string genericUdsInstance = "1";
         // The level-9 entry of "SecurityAccessMapping".
         std::string securityAccessInstance = "1";
+        // "DiagnosticInfo_settings" / "instance_id" of the configuration.
+        std::string diagnosticInfoInstance = "1";
         std::chrono::milliseconds callTimeout{5000};
     };
 
@@ -56,6 +60,11 @@ public:
     //  - no answer within the call time-out, an absent service or another
     //    failure: 7F SID 10, logged.
     Bytes Uds(const Bytes& request);
+
+    // The "identificationData" field of Velmora's DiagnosticInfo service;
+    // empty when the service is not offered (a VM that publishes none) or
+    // does not answer within the call time-out.
+    std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData> IdentificationData();
 
     ConversationStatus Status() const;
     // Calls of the conversation's Cancel made by Velmora.

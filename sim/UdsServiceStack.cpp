@@ -2,6 +2,7 @@
 
 #include "KivLibrary/GlobalLibrary/KivConfigParser.h"
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/KivLibrary/GenericUdsServiceImpl.h"
 #include "KivLibrary/Persistency/AraPersistency.h"
@@ -10,12 +11,18 @@
 #include "KivLibrary/Persistency/OnChangeStorage.h"
 #include "KivLibrary/Persistency/PersistentDataStorageImpl.h"
 #include "KivLibrary/SecurityAccess/SecurityAccessImpl.h"
+#include "KivLibrary/Ucm/ClusterIntegrityClientImpl.h"
+#include "KivLibrary/Ucm/InstallationStatusProvider.h"
+#include "KivLibrary/Ucm/PackageManagementClient.h"
+#include "KivLibrary/Ucm/UCMAdaptorImpl.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "KivLibrary/Ucm/UCMClientImpl.h"
 #include "signature/SignatureVerifier.h"
 #include "sim/SandboxBuilder.h"
 
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 namespace sim {
 
@@ -55,20 +62,27 @@ std::shared_ptr<KivConfiguration> ReadConfiguration(const SandboxBuilder& sandbo
 
 }  // namespace
 
-UdsServiceStack::UdsServiceStack(const std::string& root, std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor) {
+UdsServiceStack::UdsServiceStack(const std::string& root, std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
+                                 const UdsServiceSettings& settings) {
     SandboxBuilder sandbox(root);
     sandbox.WriteAll();
     m_configuration = ReadConfiguration(sandbox);
     m_storage = std::make_shared<PersistentDataStorageImpl>(
         std::make_shared<OnChangeStorage>(CreateSafePersistency(CreateAraPersistency(m_configuration->port_name))));
     m_sessionData = std::make_shared<SessionData>(m_configuration, m_storage, std::make_shared<SignatureVerifier>());
+    // The runtime gives the session its state object before offering services.
+    const auto status = std::make_shared<SWupdateStatus>(m_storage);
+    SWupdateState state = SWupdateState::INVALID;
+    status->ReadStatus(state);
+    m_sessionData->SetSWupdateStatus(status);
     m_conversation = std::make_shared<KivDMConversation>();
     if (!ucmAdaptor) {
         ucmAdaptor = std::make_shared<UnavailableUcmAdaptor>();
     }
-    m_uds =
-        std::make_shared<GenericUdsServiceImpl>(ara::com::MethodCallProcessingMode::kEvent, m_sessionData, ucmAdaptor,
-                                                m_storage, nullptr, nullptr, m_conversation, m_autonomousCheck);
+    m_ucmAdaptor = ucmAdaptor;
+    m_uds = std::make_shared<GenericUdsServiceImpl>(ara::com::MethodCallProcessingMode::kEvent, m_sessionData,
+                                                    ucmAdaptor, m_storage, nullptr, nullptr, m_conversation,
+                                                    m_autonomousCheck, settings);
     m_securityAccess = std::make_shared<SecurityAccessImpl>(ara::com::MethodCallProcessingMode::kEvent, m_sessionData,
                                                             ucmAdaptor, m_configuration, m_conversation);
     m_uds->OfferService();
@@ -79,6 +93,34 @@ UdsServiceStack::~UdsServiceStack() {
     m_securityAccess->StopOfferServices();
     m_uds->StopOfferService();
     m_uds->StopMethodDispatcher();
+}
+
+std::shared_ptr<UCM::UCMAdaptorInterface> UdsServiceStack::ConnectUcm(const std::string& instance,
+                                                                      std::chrono::milliseconds responseTimeout,
+                                                                      std::chrono::milliseconds connectTimeout) {
+    using PmClient = PackageManagementClient<ara::ucm::proxy::PackageManagementProxy>;
+    using IspClient = InstallationStatusProvider<ara::ucm::proxy::InstallStatusProviderProxy>;
+    const auto packageManagement = CreatePackageManagementClient(instance, [](CurrentStatusType) {});
+    const auto installStatus = CreateInstallationStatusProvider(instance);
+    const auto clusterIntegrity = CreateClusterIntegrityClient(instance);
+    UCM::UCMAdaptorSettings settings;
+    settings.responseTimeout = responseTimeout;
+    settings.retryPause = std::chrono::milliseconds(1);
+    auto adaptor = std::make_shared<UCM::UCMAdaptorImpl>(
+        CreateUCMClient(packageManagement, installStatus, clusterIntegrity), settings);
+    const auto connected = [&] {
+        return std::dynamic_pointer_cast<PmClient>(packageManagement)->IsConnected() &&
+               std::dynamic_pointer_cast<IspClient>(installStatus)->IsConnected() &&
+               std::dynamic_pointer_cast<ClusterIntegrityClientImpl>(clusterIntegrity)->IsConnected();
+    };
+    const auto deadline = std::chrono::steady_clock::now() + connectTimeout;
+    while (!connected()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            throw std::runtime_error("UdsServiceStack: update manager " + instance + " not found");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return adaptor;
 }
 
 }  // namespace sim

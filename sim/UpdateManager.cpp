@@ -656,7 +656,9 @@ uint8_t UpdateManager::DoTransferStart(uint32_t id, uint32_t size) {
     session.info.lastCounter = 0;
     session.info.transferOpen = true;
     session.blocks.emplace_back();
-    session.blocks.back().reserve(size);
+    if (m_options.keepReceivedData) {
+        session.blocks.back().reserve(size);
+    }
     session.log.push_back({0, "TransferStart " + std::to_string(size)});
     SaveLocked();
     return 0;
@@ -671,7 +673,9 @@ uint8_t UpdateManager::DoTransferData(uint32_t id, const Bytes& data, uint32_t c
     if (data.size() > session.info.announced - session.info.received) {
         return 2;  // incorrect size
     }
-    session.blocks.back().insert(session.blocks.back().end(), data.begin(), data.end());
+    if (m_options.keepReceivedData) {
+        session.blocks.back().insert(session.blocks.back().end(), data.begin(), data.end());
+    }
     session.info.received += static_cast<uint32_t>(data.size());
     session.info.lastCounter = counter;
     return 0;

@@ -98,6 +98,9 @@ public:
         std::chrono::milliseconds installStepTime{1};
         // The partition an installation writes (its clusters' integrity data).
         bool inactivePartitionIsB = true;
+        // False: transferred bytes are counted, not kept (ReceivedBlocks stay
+        // empty), so a long download costs no memory here.
+        bool keepReceivedData = true;
     };
 
     struct SessionInfo {

@@ -8,6 +8,9 @@ namespace UDS {
 
 class EcuResetRequest : public Message {
 public:
+    // SID and reset type, nothing more.
+    static constexpr size_t kLength = 2;
+
     explicit EcuResetRequest(uint8_t resetType);
     explicit EcuResetRequest(const Message& message) : Message(message) {}
     explicit EcuResetRequest(Message&& message) : Message(std::move(message)) {}

@@ -13,6 +13,7 @@ enum class Nrc : uint8_t {
     serviceNotSupported = 0x11,
     subFunctionNotSupported = 0x12,
     incorrectMessageLengthOrInvalidFormat = 0x13,
+    responseTooLong = 0x14,
     conditionsNotCorrect = 0x22,
     requestSequenceError = 0x24,
     requestOutOfRange = 0x31,

@@ -10,6 +10,10 @@ namespace UDS {
 
 class ReadDataByIdentifierRequest : public Message {
 public:
+    // SID and one identifier; at most seven identifiers are read at a time.
+    static constexpr size_t kMinimumLength = 3;
+    static constexpr size_t kMaximumLength = 15;
+
     // At most 255 identifiers; more throw InvalidArgumentException.
     explicit ReadDataByIdentifierRequest(const std::vector<uint16_t>& identifiers);
     explicit ReadDataByIdentifierRequest(const Message& message) : Message(message) {}

@@ -10,6 +10,9 @@ namespace UDS {
 
 class RequestDownloadRequest : public Message {
 public:
+    // SID, the two format bytes, at least one address and one size byte.
+    static constexpr size_t kMinimumLength = 5;
+
     explicit RequestDownloadRequest(const Message& message) : Message(message) {}
     explicit RequestDownloadRequest(Message&& message) : Message(std::move(message)) {}
 

@@ -8,6 +8,9 @@ namespace UDS {
 
 class RequestTransferExitRequest : public Message {
 public:
+    // The SID alone; this system takes no transferRequestParameterRecord.
+    static constexpr size_t kMinimumLength = 1;
+
     RequestTransferExitRequest();
     explicit RequestTransferExitRequest(const std::vector<uint8_t>& record);
     explicit RequestTransferExitRequest(const Message& message) : Message(message) {}

@@ -35,7 +35,7 @@ uint8_t TransferDataRequest::GetBlockSequenceCounter() const { return GetByte(1)
 bool TransferDataRequest::HasTransferRequestParameterRecord() const { return GetFrame().size() > kRecordOffset; }
 
 std::vector<uint8_t> TransferDataRequest::GetTransferRequestParameterRecord() const {
-    RequireSize(kRecordOffset + 1);
+    RequireSize(kMinimumLength);
     return BytesFrom(kRecordOffset);
 }
 

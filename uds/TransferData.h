@@ -8,6 +8,9 @@ namespace UDS {
 
 class TransferDataRequest : public Message {
 public:
+    // SID, blockSequenceCounter and at least one data byte.
+    static constexpr size_t kMinimumLength = 3;
+
     explicit TransferDataRequest(uint8_t blockSequenceCounter);
     TransferDataRequest(uint8_t blockSequenceCounter, const std::vector<uint8_t>& record);
     explicit TransferDataRequest(const Message& message) : Message(message) {}

@@ -5,6 +5,8 @@
 #ifndef KIVLIBRARY_FUNCTIONAL_FLASHINGTHREAD_H
 #define KIVLIBRARY_FUNCTIONAL_FLASHINGTHREAD_H
 
+#include "KivLibrary/GlobalLibrary/DownloadWorker.h"
+
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -33,7 +35,7 @@ struct FlashingBuffer {
 // drain and the join wait at most `ucmCall` without progress. A thread that
 // does not end within that is detached; it keeps the shared state alive until
 // its UCM call returns.
-class FlashingThread {
+class FlashingThread : public DownloadWorker {
 public:
     struct Timeouts {
         std::chrono::milliseconds freeBuffer{std::chrono::seconds(30)};
@@ -46,13 +48,13 @@ public:
     FlashingThread(std::shared_ptr<SessionData> sessionData, std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
                    Timeouts timeouts);
     // Stops and joins the thread.
-    virtual ~FlashingThread();
+    ~FlashingThread() override;
     FlashingThread(const FlashingThread&) = delete;
     FlashingThread& operator=(const FlashingThread&) = delete;
 
     // Refuses further chunks, lets the buffered ones reach UCM, ends the loop.
     virtual void stop();
-    virtual void stopAndJoin();
+    void stopAndJoin() override;
     // True = chunk buffered (or empty data ignored); false = stopped or no
     // buffer freed within the free-buffer time-out (30 seconds).
     virtual bool waitForAvailableBuffer(std::vector<uint8_t>&& data, uint32_t ucmBlockSequenceCounter);

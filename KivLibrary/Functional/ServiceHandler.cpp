@@ -1,19 +1,26 @@
 #include "KivLibrary/Functional/ServiceHandler.h"
 
 #include "KivLibrary/Functional/CommunicationControl.h"
+#include "KivLibrary/Functional/EcuReset.h"
+#include "KivLibrary/Functional/ReadDataByIdentifier.h"
+#include "KivLibrary/Functional/RequestDownload.h"
+#include "KivLibrary/Functional/RequestTransferExit.h"
+#include "KivLibrary/Functional/TransferData.h"
 #include "KivLibrary/Functional/WriteDataByIdentifier.h"
 
 ServiceHandler::ServiceHandler(const UdsServiceDependencies& dependencies, AutonomousCheckSlot& autonomousCheck) {
-    (void)autonomousCheck;  // for RequestDownload and EcuReset
     const auto& session = dependencies.sessionData;
     const auto& ucm = dependencies.ucmAdaptor;
     const auto& storage = dependencies.storage;
-    // Created and registered in this order. ReadDataByIdentifier (0x22),
-    // RequestTransferExit (0x37), RequestDownload (0x34), TransferData (0x36)
-    // and EcuReset (0x11) take their places here as they are built; until
-    // then their SIDs are answered as unknown ones.
+    // Created and registered in this order; any other SID is answered as an
+    // unknown one.
+    AddService(ReadDataByIdentifier::kSid, std::make_shared<ReadDataByIdentifier>(session, ucm, storage));
     AddService(WriteDataByIdentifier::kSid, std::make_shared<WriteDataByIdentifier>(session, ucm, storage));
     AddService(CommunicationControl::kSid, std::make_shared<CommunicationControl>(session, ucm, storage));
+    AddService(RequestTransferExit::kSid, std::make_shared<RequestTransferExit>(dependencies));
+    AddService(RequestDownload::kSid, std::make_shared<RequestDownload>(dependencies, autonomousCheck));
+    AddService(TransferData::kSid, std::make_shared<TransferData>(dependencies));
+    AddService(EcuReset::kSid, std::make_shared<EcuReset>(dependencies, autonomousCheck));
 }
 
 void ServiceHandler::AddService(uint8_t sid, std::shared_ptr<ServiceBase> handler) {

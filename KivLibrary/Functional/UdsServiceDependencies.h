@@ -4,6 +4,9 @@
 #ifndef KIVLIBRARY_FUNCTIONAL_UDSSERVICEDEPENDENCIES_H
 #define KIVLIBRARY_FUNCTIONAL_UDSSERVICEDEPENDENCIES_H
 
+#include "KivLibrary/Functional/FlashingThread.h"
+#include "KivLibrary/KivLibrary/AutonomousCheck.h"
+
 #include <memory>
 
 class SessionData;
@@ -11,10 +14,15 @@ class PersistentDataStorage;
 class KivDMConversation;
 class UCMSessionSelfRepairInterface;
 class DTCService;
-class AutonomousCheck;
 namespace UCM {
 class UCMAdaptorInterface;
 }
+
+// The waits of the download handlers; tests shrink them.
+struct UdsServiceSettings {
+    FlashingThread::Timeouts flashing;
+    IvdRequestWaitSettings ivdWait;
+};
 
 struct UdsServiceDependencies {
     std::shared_ptr<SessionData> sessionData;
@@ -24,6 +32,7 @@ struct UdsServiceDependencies {
     std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair;
     // The CLEANUP ERROR monitor.
     std::shared_ptr<DTCService> cleanupErrorDtc;
+    UdsServiceSettings settings;
 };
 
 // The runtime's slot of the autonomous check: filled only after the services

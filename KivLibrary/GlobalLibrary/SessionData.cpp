@@ -1,6 +1,7 @@
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 
 #include "KivLibrary/Functional/DTCService.h"
+#include "KivLibrary/Functional/FlashingThread.h"
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/LogicalBlockCacheData.h"
 #include "KivLibrary/GlobalLibrary/RFS.h"
@@ -380,18 +381,55 @@ uint8_t SessionData::GetSignatureResult() {
 }
 
 // ---- flashing thread ------------------------------------------------------
-// Not guarded: releasing the last reference joins the download worker, which
-// itself calls back into this object.
+// The slot is guarded by its own mutex; a replaced or dropped worker is
+// released after the lock, as its destructor joins a thread that itself calls
+// back into this object. FlashingThreadSlot hands out the unguarded slot.
 
 void SessionData::SetFlashingThread(std::shared_ptr<FlashingThread> flashingThread) {
-    m_flashingThread = std::move(flashingThread);
+    {
+        std::lock_guard<std::mutex> lock(m_flashingThreadMutex);
+        m_flashingThread.swap(flashingThread);
+    }
+    flashingThread.reset();
 }
 
-std::shared_ptr<FlashingThread> SessionData::GetFlashingThread() { return m_flashingThread; }
+std::shared_ptr<FlashingThread> SessionData::GetFlashingThread() {
+    std::lock_guard<std::mutex> lock(m_flashingThreadMutex);
+    return m_flashingThread;
+}
 
 std::shared_ptr<FlashingThread>& SessionData::FlashingThreadSlot() { return m_flashingThread; }
 
-void SessionData::ResetFlashingThread() { m_flashingThread.reset(); }
+void SessionData::ResetFlashingThread() { TakeFlashingThread().reset(); }
+
+std::shared_ptr<FlashingThread> SessionData::TakeFlashingThread() {
+    std::lock_guard<std::mutex> lock(m_flashingThreadMutex);
+    return std::move(m_flashingThread);
+}
+
+void SessionData::AbortLocalTransfer() {
+    std::shared_ptr<DownloadWorker> worker = TakeFlashingThread();
+    if (worker) {
+        LogInfo() << "SessionData::AbortLocalTransfer: stopping the download worker" << VLMR_FILE_LINE;
+        // Joined before the transfer state is reset: a piece still buffered
+        // must not land in the next transfer.
+        worker->stopAndJoin();
+        worker.reset();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_rfs->IsTransferActive()) {
+        LogInfo() << "SessionData::AbortLocalTransfer: ending the unfinished dpt transfer" << VLMR_FILE_LINE;
+        m_rfs->ClearData();
+        m_rfs->SetTransferActive(false);
+    }
+    if (!m_requestDownloadFinished) {
+        LogInfo() << "SessionData::AbortLocalTransfer: abandoning the open download" << VLMR_FILE_LINE;
+    }
+    m_requestDownloadFinished = true;
+    m_lastBlockSequenceCounter = 0;
+    m_firstDataTransferred = false;
+    DiscardUnfinishedDatablocksLocked();
+}
 
 // ---- plain session fields -------------------------------------------------
 
@@ -622,6 +660,8 @@ void SessionData::ResetProgramming(const std::shared_ptr<UCM::UCMAdaptorInterfac
     SetUcmCopyInProgress(true);
 
     if (ucm && database && conversation) {
+        // The worker must not hand UCM a piece after the transfer ended there.
+        AbortLocalTransfer();
         const uint32_t sessionId = GetUcmSessionId();
         if (state == SWupdateState::TRANSFER_IN_PROGRESS) {
             (void)ucm->TransferExit(sessionId);

@@ -61,6 +61,8 @@ public:
     std::shared_ptr<FlashingThread> GetFlashingThread() override;
     std::shared_ptr<FlashingThread>& FlashingThreadSlot() override;
     void ResetFlashingThread() override;
+    std::shared_ptr<FlashingThread> TakeFlashingThread() override;
+    void AbortLocalTransfer() override;
     uint32_t GetRemainingSize(bool logicalBlock) override;
     void DiscardUnfinishedDatablocks() override;
     std::vector<uint8_t> GetCurrentBlockId(bool logicalBlock) override;
@@ -122,9 +124,6 @@ public:
     // The configuration the session was built with; read-only after start-up.
     const std::shared_ptr<KivConfiguration>& GetConfiguration() const { return m_configuration; }
 
-    // Names under which the download handlers and routines also reach these.
-    void SetDownloadActive(bool logicalBlock) { FinishBlockTransfer(logicalBlock); }
-    LogicalBlockTransferEntry GetLastLogicalBlockEntry() { return GetCurrentLogicalBlockEntry(); }
     // The programming hash of the ACTIVE partition's cache, computed under the
     // logistics lock so that no integrity update changes a record meanwhile,
     // on a copy that is then published (readers keep the object they hold).
@@ -236,6 +235,9 @@ private:
     std::shared_ptr<PersistentDataStorage> m_database;
 
     mutable std::mutex m_mutex;
+    // Guards only the worker slot; a worker is released outside it, since its
+    // destructor joins a thread that calls back into this object.
+    mutable std::mutex m_flashingThreadMutex;
     // Guards the two cache pointers, the records of the current caches and the
     // pending answers.
     mutable std::mutex m_logisticsMutex;

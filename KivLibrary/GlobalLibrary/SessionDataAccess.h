@@ -61,6 +61,15 @@ public:
     virtual std::shared_ptr<FlashingThread> GetFlashingThread() = 0;
     virtual std::shared_ptr<FlashingThread>& FlashingThreadSlot() = 0;
     virtual void ResetFlashingThread() = 0;
+    // Moves the download worker out of the session; empty when none is held.
+    virtual std::shared_ptr<FlashingThread> TakeFlashingThread() = 0;
+    // Ends a download of either kind on this side: the worker is stopped and
+    // joined, the RFS transfer ends, the download is finished, the counter is
+    // 0 and unfinished block entries are dropped. Makes no UCM call. Every
+    // abort path (EcuReset, the cancel of a download, the end of the
+    // diagnostic session) and a RequestDownload that abandons an open
+    // transfer call it. Harmless without an open download.
+    virtual void AbortLocalTransfer() = 0;
     virtual uint32_t GetRemainingSize(bool logicalBlock) = 0;
     virtual void DiscardUnfinishedDatablocks() = 0;
     virtual std::vector<uint8_t> GetCurrentBlockId(bool logicalBlock) = 0;
@@ -73,6 +82,9 @@ public:
     virtual void DecreaseRemainingSize(bool logicalBlock, uint32_t size) = 0;
     virtual std::vector<DatablockEntry> GetDatablocks() = 0;
     virtual LogicalBlockTransferEntry GetCurrentLogicalBlockEntry() = 0;
+    // Names under which the download handlers reach the two above.
+    void SetDownloadActive(bool logicalBlock) { FinishBlockTransfer(logicalBlock); }
+    LogicalBlockTransferEntry GetLastLogicalBlockEntry() { return GetCurrentLogicalBlockEntry(); }
     // 0 unknown, 1 valid, 2 invalid.
     virtual void SetSignatureResult(uint8_t result) = 0;
     virtual uint8_t GetSignatureResult() = 0;

@@ -810,21 +810,9 @@ void AutonomousCheckImpl::storeIVDOnPersistentDb() {
     PrintPersistedLogicalBlocks(storage);
 }
 
-// ---- factory and the download's wait ----------------------------------------------
+// ---- factory ----------------------------------------------
 
 std::shared_ptr<AutonomousCheck> MakeAutonomousCheck(const AutonomousCheckDependencies& dependencies,
                                                      const AutonomousCheckSettings& settings) {
     return std::make_shared<AutonomousCheckImpl>(dependencies, settings);
-}
-
-uint32_t WaitForIvdRequestsToEnd(SessionDataAccess& session, const IvdRequestWaitSettings& settings) {
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + settings.maxWait;
-    while ((!session.GetIvdRequestCluster().empty() || !session.GetIvdCancelCluster().empty()) &&
-           !IsTerminationRequested() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(settings.pollInterval);
-    }
-    const auto waited =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    return static_cast<uint32_t>((waited + 999) / 1000);
 }

@@ -29,9 +29,14 @@ UdsServiceDependencies Bundle(std::shared_ptr<SessionData> sessionData,
                               std::shared_ptr<PersistentDataStorage> storage,
                               std::shared_ptr<KivDMConversation> conversation,
                               std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair,
-                              std::shared_ptr<DTCService> cleanupErrorDtc) {
-    return UdsServiceDependencies{std::move(sessionData),  std::move(ucmAdaptor), std::move(storage),
-                                  std::move(conversation), std::move(selfRepair), std::move(cleanupErrorDtc)};
+                              std::shared_ptr<DTCService> cleanupErrorDtc, const UdsServiceSettings& settings) {
+    return UdsServiceDependencies{std::move(sessionData),
+                                  std::move(ucmAdaptor),
+                                  std::move(storage),
+                                  std::move(conversation),
+                                  std::move(selfRepair),
+                                  std::move(cleanupErrorDtc),
+                                  settings};
 }
 
 std::string ErrorText(const std::exception_ptr& error) {
@@ -64,16 +69,19 @@ void LogBytes(const std::vector<uint8_t>& bytes, const std::string& label) {
     }
 }
 
-GenericUdsServiceImpl::GenericUdsServiceImpl(
-    ara::com::MethodCallProcessingMode mode, std::shared_ptr<SessionData> sessionData,
-    std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, std::shared_ptr<PersistentDataStorage> storage,
-    std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair, std::shared_ptr<DTCService> cleanupErrorDtc,
-    std::shared_ptr<KivDMConversation> conversation, AutonomousCheckSlot& autonomousCheck)
+GenericUdsServiceImpl::GenericUdsServiceImpl(ara::com::MethodCallProcessingMode mode,
+                                             std::shared_ptr<SessionData> sessionData,
+                                             std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
+                                             std::shared_ptr<PersistentDataStorage> storage,
+                                             std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair,
+                                             std::shared_ptr<DTCService> cleanupErrorDtc,
+                                             std::shared_ptr<KivDMConversation> conversation,
+                                             AutonomousCheckSlot& autonomousCheck, const UdsServiceSettings& settings)
     : GenericUDSServiceSkeleton(InstanceId(sessionData), mode),
-      m_serviceProcessor(
-          std::make_shared<ServiceProcessor>(Bundle(sessionData, std::move(ucmAdaptor), std::move(storage),
-                                                    conversation, std::move(selfRepair), std::move(cleanupErrorDtc)),
-                                             autonomousCheck)),
+      m_serviceProcessor(std::make_shared<ServiceProcessor>(
+          Bundle(sessionData, std::move(ucmAdaptor), std::move(storage), conversation, std::move(selfRepair),
+                 std::move(cleanupErrorDtc), settings),
+          autonomousCheck)),
       m_conversation(std::move(conversation)) {}
 
 GenericUdsServiceImpl::~GenericUdsServiceImpl() {

@@ -26,7 +26,7 @@ public:
                           std::shared_ptr<PersistentDataStorage> storage,
                           std::shared_ptr<UCMSessionSelfRepairInterface> selfRepair,
                           std::shared_ptr<DTCService> cleanupErrorDtc, std::shared_ptr<KivDMConversation> conversation,
-                          AutonomousCheckSlot& autonomousCheck);
+                          AutonomousCheckSlot& autonomousCheck, const UdsServiceSettings& settings = {});
     ~GenericUdsServiceImpl() override;
 
     jux::com::Future<void> Cancel(const zov::dm::types::MetaInfoType& metaInfo) override;

@@ -1,5 +1,6 @@
 #include "KivLibrary/KivLibrary/KivRuntime.h"
 
+#include "KivLibrary/GlobalLibrary/FastShutDown.h"
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
@@ -115,6 +116,7 @@ KivRuntime::KivRuntime(std::shared_ptr<KivConfiguration> configuration, std::sha
     m_context.stateMachineSlot = &m_stateMachine;
     m_context.startTimerSlot = &m_startTimer;
     m_context.pauseTimerSlot = &m_pauseTimer;
+    m_context.slotMutex = &m_slotMutex;
     m_context.stateMachineLogger = &m_stateMachineLogger;
 
     m_sessionData = std::make_shared<SessionData>(configuration, m_storage, std::make_shared<SignatureVerifier>());
@@ -233,6 +235,11 @@ std::shared_ptr<DTCService> KivRuntime::MakeDtc(const char* label, const std::st
     TryExecute("DTCService::CreateDTCService()",
                [this, &dtc, &instance] { dtc = m_dependencies.createDtcService(instance, std::function<void()>()); });
     return dtc;
+}
+
+std::shared_ptr<AutonomousCheck> KivRuntime::AutonomousCheckInSlot() {
+    std::lock_guard<std::mutex> lock(m_slotMutex);
+    return m_autonomousCheck;
 }
 
 bool KivRuntime::StopRequested() const { return m_stopThreads.load() || IsTerminationRequested(); }
@@ -428,6 +435,9 @@ void KivRuntime::diag_status_changed_proc() {
 }
 
 void KivRuntime::cancel_sw_download() {
+    // A download of either kind ends with the conversation, also a dpt
+    // transfer in IDLE that UCM never saw.
+    m_sessionData->AbortLocalTransfer();
     const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
     const SWupdateState state = status ? status->GetStatus() : SWupdateState::INVALID;
     LogInfo() << "KivRuntime::cancel_sw_download: SWupdateStatus=" << toString(state) << VLMR_FILE_LINE;
@@ -436,10 +446,11 @@ void KivRuntime::cancel_sw_download() {
     }
     LogInfo() << "KivRuntime::cancel_sw_download: call GlobalData::ResetProgramming()" << VLMR_FILE_LINE;
     m_sessionData->ResetProgramming(m_ucmAdaptor, m_storage, m_conversation, m_cleanupErrorDtc);
-    if (m_sessionData->IsStatusAllowingIVDCheck() && !m_sessionData->AutonomousCheckDone && m_autonomousCheck) {
+    const std::shared_ptr<AutonomousCheck> check = AutonomousCheckInSlot();
+    if (m_sessionData->IsStatusAllowingIVDCheck() && !m_sessionData->AutonomousCheckDone && check) {
         LogInfo() << "SessionData::ResetProgramming: do retrigger of AutonomousCheck" << VLMR_FILE_LINE;
         if (m_dependencies.retriggerAutonomousCheck) {
-            m_dependencies.retriggerAutonomousCheck(m_autonomousCheck);
+            m_dependencies.retriggerAutonomousCheck(check);
         }
     }
 }
@@ -447,12 +458,66 @@ void KivRuntime::cancel_sw_download() {
 void KivRuntime::CurrentStatusCallback(CurrentStatusType status) { StoreCurrentStatus(m_sessionData, status); }
 
 void KivRuntime::sn_CallBack(const ara::stm::ComponentClient& client, unsigned int seqNr, const std::string& state) {
-    // ---- the fast-shutdown handling ("kPrepSD", "kOn") joins here. Until
-    // then no notification is acted on, and none is confirmed as handled.
-    TryExecute("KivRuntime::sn_CallBack", [&client, seqNr, &state] {
-        LogWarn() << "KivRuntime: state notification not handled in this build: " << state << " seqNr= " << seqNr
-                  << VLMR_FILE_LINE;
-        client.confirmComponentState(seqNr, state, ara::stm::ComponentClientReturnType::kInvalid);
+    const bool prepare = state == "kPrepSD";
+    if (!prepare && state != "kOn") {
+        TryExecute("KivRuntime::sn_CallBack", [&client, seqNr, &state] {
+            LogWarn() << "Unknown state_notification ComponentState: \" + " << state
+                      << "\", confirm with kInvalid and leave fastshutdown-state untouched!" << VLMR_FILE_LINE;
+            client.confirmComponentState(seqNr, state, ara::stm::ComponentClientReturnType::kInvalid);
+        });
+        return;
+    }
+    TryExecute("KivRuntime::sn_CallBack", [this, prepare] {
+        std::shared_ptr<AutonomousCheck> check;
+        std::shared_ptr<ITimer> startTimer;
+        {
+            std::lock_guard<std::mutex> lock(m_slotMutex);
+            check = m_autonomousCheck;
+            startTimer = m_startTimer;
+        }
+        const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
+        if (prepare) {
+            // While the storage still accepts writes: the next start must
+            // find 10 to roll back an update whose partition did not become
+            // active.
+            if (status && status->GetStatus() == SWupdateState::INSTALL_COMPLETE) {
+                UpdateSwStatus(status, SWupdateState::INSTALL_COMPLETE_PREPARED4SD, "sn_CallBack");
+                m_storage->SyncToStorage();
+            }
+            FastShutDown::Set(true);
+            // The check decides on its worker whether a pause has to end;
+            // the machine is never triggered from this thread.
+            if (check) {
+                check->PauseForFastShutdown();
+            } else if (startTimer && startTimer->is_running()) {
+                startTimer->timer_stop();
+            }
+            if (m_sessionData->Rid0253Running) {
+                LogError() << "Routine calculateIVD (0x0253) is running, when Prepare FastShutDown was received!"
+                           << VLMR_FILE_LINE;
+            }
+            if (m_sessionData->Rid029ARunning) {
+                LogError()
+                    << "Routine calculateModuleHashValue (0x029A) is running, when Prepare FastShutDown was received!"
+                    << VLMR_FILE_LINE;
+            }
+        } else {
+            FastShutDown::Set(false);
+            if (status && status->GetStatus() == SWupdateState::INSTALL_COMPLETE_PREPARED4SD) {
+                UpdateSwStatus(status, SWupdateState::INSTALL_COMPLETE, "sn_CallBack");
+                m_storage->SyncToStorage();
+            }
+            if (check) {
+                check->ResumeAfterFastShutdown();
+            }
+        }
+    });
+    // Confirmed even when a step above failed: state management must not
+    // wait for an answer.
+    TryExecute("KivRuntime::sn_CallBack confirm", [&client, seqNr, &state] {
+        client.confirmComponentState(seqNr, state, ara::stm::ComponentClientReturnType::kSuccess);
+        LogInfo() << "KIV : callback FastShutDown called; SD= " << (FastShutDown::IsSet() ? "true" : "false")
+                  << " seqNr= " << seqNr << VLMR_FILE_LINE;
     });
 }
 

@@ -7,7 +7,9 @@
 // the runtime thread; alive_loop and diag_status_changed_proc on threads that
 // run() starts and joins on every exit path; CurrentStatusCallback on a UCM
 // binding thread (it only writes SessionData's atomic status byte);
-// sn_CallBack on the state-management thread. Live in a std::shared_ptr
+// sn_CallBack on the state-management thread. The autonomous-check and timer
+// slots are written on the runtime thread and read by the state-management
+// and diagnostic-status threads: all of them under m_slotMutex. Live in a std::shared_ptr
 // (MakeKivRuntime): callbacks handed to the platform hold weak references.
 #ifndef KIVLIBRARY_KIVLIBRARY_KIVRUNTIME_H
 #define KIVLIBRARY_KIVLIBRARY_KIVRUNTIME_H
@@ -108,6 +110,7 @@ private:
     bool start_emergency_update();
 
     bool StopRequested() const;
+    std::shared_ptr<AutonomousCheck> AutonomousCheckInSlot();
     // Makes the alive and diagnostic-status threads leave their loops.
     void RequestThreadStop();
     void release_collaborators();
@@ -135,6 +138,7 @@ private:
     VLMR_Logger m_stateMachineLogger;
     std::shared_ptr<ITimer> m_startTimer;
     std::shared_ptr<ITimer> m_pauseTimer;
+    std::mutex m_slotMutex;
     OfferedService m_genericUdsService;
     OfferedService m_diagnosticInfoService;
     // The reader of the logistics files, kept from the ACTIVE to the INACTIVE read.

@@ -14,15 +14,17 @@
 
 #include "KivLibrary/Functional/DTCService.h"
 #include "KivLibrary/KivLibrary/ApplicationAliveReporter.h"
+#include "KivLibrary/KivLibrary/AutonomousCheck.h"
 #include "KivLibrary/Ucm/UcmTypes.h"
 #include "platform/ara/stm/component_client.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
-class AutonomousCheck;
 class EmergencyUpdateImpl;
 class IWorkerThread;
 class ITimer;
@@ -41,7 +43,9 @@ class StateMachine;
 
 // What the runtime has built so far, handed to the factories of later
 // components. The slots are the runtime's own members: a component that keeps
-// the slot's address sees what is put there later.
+// the slot's address sees what is put there later. The autonomous-check and
+// timer slots are written on the runtime thread while other threads read
+// them: both sides hold slotMutex (never while calling into the check).
 struct KivRuntimeContext {
     std::shared_ptr<KivConfiguration> configuration;
     std::shared_ptr<PersistentDataStorage> storage;
@@ -58,6 +62,7 @@ struct KivRuntimeContext {
     std::shared_ptr<stelvo::small_sm::StateMachine>* stateMachineSlot = nullptr;
     std::shared_ptr<ITimer>* startTimerSlot = nullptr;
     std::shared_ptr<ITimer>* pauseTimerSlot = nullptr;
+    std::mutex* slotMutex = nullptr;
     stelvo::small_sm::Logger* stateMachineLogger = nullptr;
 };
 
@@ -143,17 +148,28 @@ struct KivRuntimeDependencies {
     ServiceFactory createDiagnosticInfoService;
     std::function<StateMachineParts(const KivRuntimeContext&)> createStateMachine;
     // Starts the autonomous integrity check once the runtime is running; fills
-    // the context's autonomous-check and timer slots.
-    std::function<void(const KivRuntimeContext&)> startAutonomousCheck;
+    // the context's autonomous-check and timer slots under its slot mutex.
+    std::function<void(const KivRuntimeContext&, const AutonomousCheckSettings&)> startAutonomousCheck;
     // Restarts the check after a cancelled download (its IVD timer).
     std::function<void(const std::shared_ptr<AutonomousCheck>&)> retriggerAutonomousCheck;
 
     // ---- times --------------------------------------------------------------
     std::chrono::milliseconds alivePeriod{1000};
     std::chrono::milliseconds terminationPollInterval{100};
+    // The supervision of the check's update-manager requests; empty: derived
+    // from the configured UCM response time-out.
+    std::optional<AutonomousCheckSettings> autonomousCheckSettings;
 };
 
 // The platform clients of the process and every component that is built.
 KivRuntimeDependencies ProductionRuntimeDependencies();
+
+// The production parts of the autonomous check, also for tests that replace
+// other dependencies.
+StateMachineParts CreateAutonomousCheckStateMachine(const KivRuntimeContext& context);
+void StartIvdAutonomousCheck(const KivRuntimeContext& context, const AutonomousCheckSettings& settings);
+// Each request is supervised for the adaptor's response time-out; a cancel
+// for at most that long.
+AutonomousCheckSettings AutonomousCheckSettingsFromConfiguration(const KivConfiguration& configuration);
 
 #endif

@@ -211,10 +211,14 @@ void KivRuntime::evaluate_dtcs() {
 }
 
 void KivRuntime::start_ivd_autonomous_check() {
-    const std::shared_ptr<KivConfiguration>& configuration = m_context.configuration;
-    if (!configuration || !configuration->IVD_AutoCheck_Enabled || !m_dependencies.startAutonomousCheck) {
-        LogInfo() << "No Start of IVD Autonomous Check, because not configured" << VLMR_FILE_LINE;
+    if (!m_dependencies.startAutonomousCheck) {
+        LogInfo() << "KivRuntime: no autonomous check in this build" << VLMR_FILE_LINE;
         return;
     }
-    m_dependencies.startAutonomousCheck(m_context);
+    const AutonomousCheckSettings settings =
+        m_dependencies.autonomousCheckSettings
+            ? *m_dependencies.autonomousCheckSettings
+            : AutonomousCheckSettingsFromConfiguration(m_context.configuration ? *m_context.configuration
+                                                                               : KivConfiguration());
+    m_dependencies.startAutonomousCheck(m_context, settings);
 }

@@ -5,6 +5,7 @@
 #include "KivLibrary/Routines/ProgrammingPreconditionRoutines.h"
 #include "KivLibrary/Routines/Routine_Check_update_0xC00E_Impl.h"
 #include "KivLibrary/Routines/Routine_Start_update_0xC010_Impl.h"
+#include "KivLibrary/Routines/Routine_calculateIntegrityValidationData_0x0253_Impl.h"
 #include "KivLibrary/Routines/Routine_checkMemory_0x0202_Impl.h"
 #include "KivLibrary/Routines/Routine_checkProgrammingDependencies_0xFF01_Impl.h"
 
@@ -27,7 +28,8 @@ void Withdraw(Routine& routine) {
 }  // namespace
 
 RoutineServicesImpl::RoutineServicesImpl(uint8_t mode, const RoutineDependencies& dependencies,
-                                         StateMachineSlot& stateMachine)
+                                         StateMachineSlot& stateMachine, const AutonomousCheckSlot* autonomousCheck,
+                                         Routine029ASettings settings029A)
     : m_routineServiceMapping(dependencies.configuration ? dependencies.configuration->routineServiceMapping
                                                          : std::map<std::string, std::string>()),
       m_stateMachine(stateMachine) {
@@ -38,8 +40,10 @@ RoutineServicesImpl::RoutineServicesImpl(uint8_t mode, const RoutineDependencies
     m_routineC010 = std::make_shared<Routine_c010_Impl>(mapping.at("0xC010"), mode, dependencies);
     m_routineFF00 = std::make_shared<RoutineService_ff00_Impl>(mapping.at("0xFF00"), mode, dependencies);
     m_routineFF01 = std::make_shared<RoutineService_ff01_Impl>(mapping.at("0xFF01"), mode, dependencies);
-    // Routines 0x0253 and 0x029A join m_workerRoutines, in this order, once
-    // they exist; until then their services are neither offered nor withdrawn.
+    m_workerRoutines.push_back(std::make_shared<RoutineService_0253_Impl>(mapping.at("0x0253"), mode, dependencies,
+                                                                          Routine0253Hooks::Default()));
+    m_workerRoutines.push_back(std::make_shared<RoutineService_029A_Impl>(
+        mapping.at("0x029A"), mode, dependencies, m_stateMachine, autonomousCheck, settings029A));
 }
 
 // A routine must not be destroyed while a call of it still runs: whatever the

@@ -7,6 +7,7 @@
 
 #include "KivLibrary/Routines/RoutineDependencies.h"
 #include "KivLibrary/Routines/RoutineService.h"
+#include "KivLibrary/Routines/Routine_calculateModuleHashValue_0x029A_Impl.h"
 
 #include <cstdint>
 #include <map>
@@ -20,6 +21,7 @@ class Routine_c00e_Impl;
 class Routine_c010_Impl;
 class RoutineService_ff00_Impl;
 class RoutineService_ff01_Impl;
+class AutonomousCheck;
 
 namespace stelvo::small_sm {
 class StateMachine;
@@ -29,9 +31,14 @@ class RoutineServicesImpl {
 public:
     using StateMachineSlot = std::shared_ptr<stelvo::small_sm::StateMachine>;
 
+    using AutonomousCheckSlot = std::shared_ptr<AutonomousCheck>;
+
     // A routine id missing from the configured mapping throws
-    // std::out_of_range; nothing is offered then.
-    RoutineServicesImpl(uint8_t mode, const RoutineDependencies& dependencies, StateMachineSlot& stateMachine);
+    // std::out_of_range; nothing is offered then. autonomousCheck: the
+    // runtime's slot of the check, read by routine 0x029A at each Start.
+    RoutineServicesImpl(uint8_t mode, const RoutineDependencies& dependencies, StateMachineSlot& stateMachine,
+                        const AutonomousCheckSlot* autonomousCheck = nullptr,
+                        Routine029ASettings settings029A = Routine029ASettings());
     ~RoutineServicesImpl();
     RoutineServicesImpl(const RoutineServicesImpl&) = delete;
     RoutineServicesImpl& operator=(const RoutineServicesImpl&) = delete;

@@ -31,6 +31,12 @@ jux::com::Future<PreconditionsOutput> RoutineService_0203_Impl::Start(const Meta
                           << VLMR_FILE_LINE;
                 return Refuse<PreconditionsOutput>(RoutineNrc::k0203ConditionsNotCorrect);
             }
+            // A forwarded integrity request reads the blocks a download would replace.
+            if (m_sessionData->Rid0253Running.load()) {
+                LogInfo() << "checkProgrammingPreConditions not fulfilled: CalcIntegrityValidationData_0253 is running "
+                          << VLMR_FILE_LINE;
+                return Refuse<PreconditionsOutput>(RoutineNrc::k0203ConditionsNotCorrect);
+            }
             LogDebug() << "Start checkProgrammingPreConditions completed" << VLMR_FILE_LINE;
             return Answer(PreconditionsOutput{});
         },

@@ -392,6 +392,8 @@ protected:
             }
             return std::make_shared<PoweredUcm>(adaptor, m_power, m_sim.get(), m_relay);
         };
+        // The integrity check's own requests are not part of the recovery.
+        deps.runtime.startAutonomousCheck = nullptr;
         deps.runtime.createDtcService = [this](const std::string& instance,
                                                std::function<void()>) -> std::shared_ptr<DTCService> {
             return instance == "1456" ? m_cleanupDtc : std::make_shared<LastStateDtc>();

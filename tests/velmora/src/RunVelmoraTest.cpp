@@ -279,7 +279,9 @@ TEST_F(RunVelmoraTest, AnExceptionAfterTheThreadsStartedIsContained) {
     OfferLog log;
     VelmoraEntryDependencies deps = Deps();
     deps.runtime.createGenericUdsService = testsupport::RecordingService(log, "GenericUDSService");
-    deps.runtime.startAutonomousCheck = [](const KivRuntimeContext&) { throw std::runtime_error("injected fault"); };
+    deps.runtime.startAutonomousCheck = [](const KivRuntimeContext&, const AutonomousCheckSettings&) {
+        throw std::runtime_error("injected fault");
+    };
     EXPECT_EQ(Run(deps), 0);
     EXPECT_TRUE(capture.Contains(Level::kFatal, "service thread exited: injected fault")) << capture.Dump();
     ExpectInOrder(capture.Texts(), {"service thread exited: injected fault", "kiv shutdown"});

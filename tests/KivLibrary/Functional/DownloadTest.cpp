@@ -1,0 +1,336 @@
+// Downloads end to end (also run under ThreadSanitizer): frames through the simulated diagnostic manager, the
+// real binding, the generic UDS service, RequestDownload, TransferData,
+// RequestTransferExit, the FlashingThread and the product's UCM adaptor into
+// the simulated update manager, whose call log tells what reached UCM.
+#include "KivLibrary/GlobalLibrary/KivDMConversation.h"
+#include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Persistency/KivConfiguration.h"
+#include "KivLibrary/Persistency/PersistentDataStorage.h"
+#include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "platform/com/Runtime.h"
+#include "sim/DiagnosticManager.h"
+#include "sim/KeyCalculator.h"
+#include "sim/UdsServiceStack.h"
+#include "sim/UpdateManager.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using sim::Bytes;
+using sim::UcmFault;
+using sim::UcmMethod;
+using namespace std::chrono_literals;
+
+constexpr uint16_t kDpt = 15;
+constexpr uint16_t kBlockA = 1;
+constexpr uint16_t kBlockB = 2;
+constexpr size_t kPiece = 4093;  // the shipped "transfer_size"
+const Bytes kDownloadAccepted = {0x74, 0x20, 0x0F, 0xFD};
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+Bytes RequestDownloadFrame(uint16_t id, uint32_t size) {
+    return {0x34,
+            0x00,
+            0x42,
+            static_cast<uint8_t>(id >> 8),
+            static_cast<uint8_t>(id),
+            static_cast<uint8_t>(size >> 24),
+            static_cast<uint8_t>(size >> 16),
+            static_cast<uint8_t>(size >> 8),
+            static_cast<uint8_t>(size)};
+}
+
+Bytes Payload(size_t size, uint8_t seed) {
+    Bytes payload(size);
+    for (size_t i = 0; i < size; ++i) {
+        payload[i] = static_cast<uint8_t>(seed + i * 7);
+    }
+    return payload;
+}
+
+Bytes Piece(uint8_t counter, const Bytes& payload, size_t offset, size_t length) {
+    Bytes frame = {0x36, counter};
+    frame.insert(frame.end(), payload.begin() + static_cast<std::ptrdiff_t>(offset),
+                 payload.begin() + static_cast<std::ptrdiff_t>(offset + length));
+    return frame;
+}
+
+Bytes Nrc(uint8_t sid, uint8_t nrc) { return {0x7F, sid, nrc}; }
+
+// One programming session: the simulated UCM, the UDS entry over it and the
+// tester's diagnostic manager, unlocked and with the fingerprint written.
+struct Rig {
+    explicit Rig(bool unlock = true, bool fingerprint = true) {
+        if (unlock) {
+            EXPECT_EQ(dm.Uds({0x10, 0x02}).at(0), 0x50);
+            const Bytes seed = dm.Uds({0x27, 0x11});
+            Bytes key = {0x27, 0x12};
+            const Bytes computed =
+                sim::TesterKeyBytes(Bytes(seed.begin() + 2, seed.end()), stack.Configuration()->KeyCalculation);
+            key.insert(key.end(), computed.begin(), computed.end());
+            EXPECT_EQ(dm.Uds(key), (Bytes{0x67, 0x12}));
+            EXPECT_TRUE(WaitUntil([&] { return stack.Conversation()->checkSecurityLevel(9); }));
+        }
+        if (fingerprint) {
+            EXPECT_EQ(dm.Uds({0x2E, 0xF1, 0x5A, 0x24, 0x03, 0x15, 0, 0, 0, 0x12, 0x34, 0x56}),
+                      (Bytes{0x6E, 0xF1, 0x5A}));
+        }
+        // What the package check routine takes from the record.
+        Session()->GetRFS()->SetDowngradeTable({{kBlockA, {{'0', '0', '0', '1'}}}, {kBlockB, {{'0', '0', '0', '1'}}}});
+    }
+
+    const std::shared_ptr<SessionData>& Session() const { return stack.Session(); }
+
+    // Sends `payload` from `offset` in pieces of at most `piece` bytes, the
+    // first with `counter`; expects each to be accepted.
+    uint8_t Send(const Bytes& payload, size_t offset = 0, uint8_t counter = 1, size_t piece = kPiece) {
+        for (; offset < payload.size(); offset += piece, ++counter) {
+            const size_t length = std::min(piece, payload.size() - offset);
+            EXPECT_EQ(dm.Uds(Piece(counter, payload, offset, length)), (Bytes{0x76, counter})) << offset;
+        }
+        return counter;
+    }
+
+    void Download(uint16_t id, const Bytes& payload, size_t piece = kPiece) {
+        ASSERT_EQ(dm.Uds(RequestDownloadFrame(id, static_cast<uint32_t>(payload.size()))), kDownloadAccepted);
+        Send(payload, 0, 1, piece);
+        ASSERT_EQ(dm.Uds({0x37}), (Bytes{0x77}));
+    }
+
+    std::vector<std::string> Methods() const {
+        std::vector<std::string> methods;
+        for (const auto& call : ucm.Calls()) {
+            if (call.method.rfind("Transfer", 0) == 0 || call.method == "Start" || call.method == "Close") {
+                methods.push_back(call.method);
+            }
+        }
+        return methods;
+    }
+
+    std::vector<Bytes> Received() const { return ucm.ReceivedBlocks(Session()->GetUcmSessionId()); }
+
+    static UdsServiceSettings Settings() {
+        UdsServiceSettings settings;
+        settings.flashing.freeBuffer = 2s;
+        settings.flashing.ucmCall = 5s;
+        settings.ivdWait.maxWait = 200ms;
+        settings.ivdWait.pollInterval = 2ms;
+        return settings;
+    }
+
+    testsupport::Sandbox box{true};
+    sim::UpdateManager ucm;
+    sim::UdsServiceStack stack{box.Root(), sim::UdsServiceStack::ConnectUcm("1"), Settings()};
+    sim::DiagnosticManager dm;
+};
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const testsupport::LogMessage& message : capture.Messages()) {
+                if (message.level >= testsupport::Level::kError) {
+                    std::cerr << message.text << "\n";
+                }
+            }
+        }
+        rig.reset();
+        zov::com::testing::ResetRegistry();
+    }
+    Rig& Make(bool unlock = true, bool fingerprint = true) {
+        rig.reset();
+        zov::com::testing::ResetRegistry();
+        capture.Clear();
+        rig = std::make_unique<Rig>(unlock, fingerprint);
+        return *rig;
+    }
+
+    testsupport::LogCapture capture;
+    std::unique_ptr<Rig> rig;
+};
+
+TEST_F(DownloadTest, DptThenTwoLogicalBlocksReachUcmInOrder) {
+    Rig& r = Make();
+    const Bytes record = Payload(300, 3);
+    r.Download(kDpt, record);
+    EXPECT_EQ(r.Session()->GetRFS()->GetData(), record);
+    EXPECT_FALSE(r.Session()->GetRFS()->IsTransferActive());
+    EXPECT_TRUE(r.Methods().empty()) << "the dpt never reaches UCM";
+
+    const Bytes a = Payload(8192, 11);
+    const Bytes b = Payload(4093, 29);
+    r.Download(kBlockA, a);
+    r.Download(kBlockB, b);
+    const std::vector<std::string> expected = {"Start",         "TransferStart", "TransferData",
+                                               "TransferData",  "TransferData",  "TransferExit",
+                                               "TransferStart", "TransferData",  "TransferExit"};
+    EXPECT_EQ(r.Methods(), expected);
+    EXPECT_EQ(r.Received(), (std::vector<Bytes>{a, b}));
+    EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::TRANSFER_IN_PROGRESS);
+    uint32_t stored = 0;
+    EXPECT_TRUE(r.stack.Storage()->ReadUcmSessionId(stored));
+    EXPECT_EQ(stored, r.Session()->GetUcmSessionId());
+    EXPECT_EQ(r.Session()->GetDownloadedLogicalBlocks().size(), 2u);
+
+    // 300 pieces: the UDS counter wraps 0xFF -> 0x00 while UCM, which accepts
+    // only the next 32-bit counter, counts on to 300.
+    const Bytes wrapped = Payload(300, 5);
+    ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 300)), kDownloadAccepted);
+    EXPECT_EQ(r.Send(wrapped, 0, 1, 1), static_cast<uint8_t>(301 % 256));
+    EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+    EXPECT_EQ(r.Received().back(), wrapped);
+    EXPECT_EQ(r.ucm.Session(r.Session()->GetUcmSessionId())->lastCounter, 300u);
+}
+
+TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> run;
+    };
+    const Bytes a = Payload(8192, 1);
+    const Case cases[] = {
+        {"a repeated piece is answered again, not counted",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             r.Send(Bytes(a.begin(), a.begin() + 4093));
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 4093)), (Bytes{0x76, 0x01}));
+             r.Send(a, 4093, 2);
+             EXPECT_EQ(r.dm.Uds(Piece(3, a, 8186, 6)), (Bytes{0x76, 0x03})) << "retry of the last piece";
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.Received(), (std::vector<Bytes>{a}));
+         }},
+        {"a skipped counter and a first counter 0",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             EXPECT_EQ(r.dm.Uds(Piece(0, a, 0, 10)), Nrc(0x36, 0x73));
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 10)), (Bytes{0x76, 0x01}));
+             EXPECT_EQ(r.dm.Uds(Piece(3, a, 10, 10)), Nrc(0x36, 0x73));
+             EXPECT_EQ(r.Session()->GetRemainingSize(true), 8182u);
+         }},
+        {"a piece above transfer_size",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 4094)), Nrc(0x36, 0x31));
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferData), 0u);
+         }},
+        {"an overrun of memorySize ends the UCM transfer",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted);
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 11)), Nrc(0x36, 0x71));
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferExit), 1u);
+         }},
+        {"an oversize dpt piece makes no UCM call and keeps the dpt local",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, 10)), kDownloadAccepted);
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 11)), Nrc(0x36, 0x71));
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 10)), (Bytes{0x76, 0x01}));
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.Session()->GetRFS()->GetData(), Bytes(a.begin(), a.begin() + 10));
+             EXPECT_TRUE(r.Methods().empty());
+         }},
+        {"RequestTransferExit too early, then the rest",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             r.Send(Bytes(a.begin(), a.begin() + 4093));
+             EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x24));
+             EXPECT_EQ(r.dm.Uds({0x37, 0x00}), Nrc(0x37, 0x13));
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferExit), 1u) << "none for the malformed request";
+             r.Send(a, 4093, 2);
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x24));
+             EXPECT_EQ(r.Received(), (std::vector<Bytes>{a}));
+         }},
+        {"a dpt download without UCM call on early exit",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, 20)), kDownloadAccepted);
+             EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x24));
+             EXPECT_TRUE(r.Methods().empty());
+         }},
+        {"a second RequestDownload abandons an open logical block",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             r.Send(Bytes(a.begin(), a.begin() + 4093));
+             r.Download(kBlockB, Payload(5, 9));
+             EXPECT_EQ(r.Received().back(), Payload(5, 9));
+             EXPECT_EQ(r.Session()->GetDownloadedLogicalBlocks().size(), 1u);
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kStart), 1u);
+         }},
+        {"a second RequestDownload abandons an open dpt",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, 100)), kDownloadAccepted);
+             r.Send(Payload(50, 1));
+             r.Download(kBlockA, a);
+             EXPECT_FALSE(r.Session()->GetRFS()->IsTransferActive());
+             EXPECT_EQ(r.Received(), (std::vector<Bytes>{a})) << "no dpt byte reached UCM";
+         }},
+        {"a refused UCM TransferData answers 0x72 on the next request",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             r.ucm.SetFault(UcmMethod::kTransferData, UcmFault::Error(2));
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 4093)), (Bytes{0x76, 0x01}));
+             // The worker has kept the refusal.
+             ASSERT_TRUE(capture.WaitFor("FlashingThread::flashDataToUcm: m_flashingStop=true"));
+             EXPECT_EQ(r.dm.Uds(Piece(2, a, 4093, 4093)), Nrc(0x36, 0x72));
+             EXPECT_EQ(r.dm.Uds(Piece(3, a, 8186, 6)), Nrc(0x36, 0x72));
+             // The tester's recovery: the block again from its start.
+             r.Download(kBlockA, a);
+             EXPECT_EQ(r.Received().back(), a);
+         }},
+        {"cancel of the download mid-block ends it here and at UCM",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             r.Send(Bytes(a.begin(), a.begin() + 4093));
+             r.Session()->ResetProgramming(r.stack.Ucm(), r.stack.Storage(), r.stack.Conversation(), nullptr);
+             EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
+             EXPECT_TRUE(r.Session()->IsRequestDownloadFinished());
+             EXPECT_EQ(r.dm.Uds(Piece(2, a, 4093, 4093)), Nrc(0x36, 0x24));
+         }},
+        {"the end of the session mid-dpt leaves nothing open",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, 100)), kDownloadAccepted);
+             r.Send(Payload(50, 1));
+             r.Session()->AbortLocalTransfer();
+             EXPECT_FALSE(r.Session()->GetRFS()->IsTransferActive());
+             EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x24));
+             EXPECT_EQ(r.dm.Uds({0x2E, 0xF1, 0x5A, 0x24, 0x03, 0x15, 0, 0, 0, 0x12, 0x34, 0x56}),
+                       (Bytes{0x6E, 0xF1, 0x5A}));
+             r.Download(kBlockA, a);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.run(Make());
+    }
+}
+
+TEST_F(DownloadTest, RequestDownloadNeedsTheFingerprintAndTheUnlock) {
+    Rig& noFingerprint = Make(true, false);
+    EXPECT_EQ(noFingerprint.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
+    Rig& locked = Make(false, true);
+    EXPECT_EQ(locked.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x33));
+    EXPECT_EQ(locked.ucm.Calls().size(), 0u);
+}
+
+}  // namespace
