@@ -816,3 +816,4 @@ std::shared_ptr<AutonomousCheck> MakeAutonomousCheck(const AutonomousCheckDepend
                                                      const AutonomousCheckSettings& settings) {
     return std::make_shared<AutonomousCheckImpl>(dependencies, settings);
 }
+
