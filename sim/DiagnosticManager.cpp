@@ -42,16 +42,6 @@ constexpr uint8_t kSendKey = 0x12;
 
 Bytes Negative(uint8_t sid, uint8_t nrc) { return Bytes{kNegative, sid, nrc}; }
 
-std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
-
 // A proxy found on first use and found again after its service went away
 // (Velmora restarted within the process).
 template <typename Proxy>
@@ -249,7 +239,8 @@ private:
             } catch (const zov::com::Service_not_available_exception&) {
                 slot.Drop(proxy);
             } catch (...) {
-                LogError() << "DM: " << method << " failed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+                LogError() << "DM: " << method << " failed: " << ExceptionText(std::current_exception())
+                           << VLMR_FILE_LINE;
                 return std::nullopt;
             }
         }

@@ -8,6 +8,7 @@
 #include "KivLibrary/Logger/Logging.h"
 #include "uds/ServiceNames.h"
 
+#include <atomic>
 #include <string>
 
 namespace {
@@ -88,7 +89,8 @@ void EcuReset::ResetProgramming(SWupdateState state) {
     // closed, and a DPT transfer kept locally ends too.
     m_sessionData->AbortLocalTransfer();
     m_sessionData->ResetProgramming(m_ucmAdaptor, m_storage, m_conversation, m_cleanupErrorDtc);
-    const std::shared_ptr<AutonomousCheck> autonomousCheck = m_autonomousCheck ? *m_autonomousCheck : nullptr;
+    const std::shared_ptr<AutonomousCheck> autonomousCheck =
+        m_autonomousCheck ? std::atomic_load(m_autonomousCheck) : nullptr;
     if (m_sessionData->IsStatusAllowingIVDCheck() && !m_sessionData->AutonomousCheckDone && autonomousCheck) {
         LogInfo() << "ECUReset::ResetProgramming: do retrigger of AutonomousCheck" << VLMR_FILE_LINE;
         autonomousCheck->StartIvdTimer();

@@ -15,6 +15,7 @@
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace {
@@ -77,7 +78,7 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
                       << VLMR_FILE_LINE;
         }
         StartDptTransfer();
-        if (const AutonomousCheckSlot check = m_autonomousCheck) {
+        if (const AutonomousCheckSlot check = std::atomic_load(&m_autonomousCheck)) {
             LogInfo() << "RequestDownload:: Check to Cancel AutonomousCheck" << VLMR_FILE_LINE;
             check->CancelAC();
         }
@@ -102,6 +103,10 @@ CheckResult RequestDownload::SessionUCMCheck(const Request&, std::vector<uint8_t
     }
     if (m_sessionData->Rid029ARunning.load()) {
         return CheckResult::Refuse("ConditionsNotCorrect:: CalcModuleHash_029A is running ");
+    }
+    // A forwarded integrity request reads the blocks a download would replace.
+    if (m_sessionData->Rid0253Running.load()) {
+        return CheckResult::Refuse("ConditionsNotCorrect: CalcIntegrityValidationData_0253 is running");
     }
     // A transfer still open, of either kind, is abandoned: its worker is
     // joined before anything of the new download starts, so no stale piece

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Logger/Logging.h"
 
 std::mutex DiagStatusMutex;
@@ -13,16 +14,6 @@ uint64_t DiagStatusChangesPending = 0;
 namespace {
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
-
-std::string ErrorText(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(std::move(error));
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 }  // namespace
 
@@ -75,7 +66,7 @@ void KivDMConversation::registerConversation(const zov::dm::types::MetaInfoType&
     try {
         processed = ProcessServiceHandle(Subscribe(id));
     } catch (...) {
-        LogError() << "KivDMConversation::registerConversation: " << ErrorText(std::current_exception())
+        LogError() << "KivDMConversation::registerConversation: " << ExceptionText(std::current_exception())
                    << VLMR_FILE_LINE;
     }
     if (!processed) {
@@ -124,7 +115,7 @@ void KivDMConversation::cancel() {
     try {
         Await(proxy->Cancel());
     } catch (...) {
-        LogError() << "KivDMConversation::cancel: Cancel failed: " << ErrorText(std::current_exception())
+        LogError() << "KivDMConversation::cancel: Cancel failed: " << ExceptionText(std::current_exception())
                    << VLMR_FILE_LINE;
         return;
     }
@@ -228,7 +219,7 @@ void KivDMConversation::status_changed() {
     try {
         status = Await(proxy->Status.Get());
     } catch (...) {
-        LogError() << handler << ": " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << handler << ": " << ExceptionText(std::current_exception()) << VLMR_FILE_LINE;
         return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -257,7 +248,7 @@ void KivDMConversation::identifier_changed() {
     try {
         identifier = Await(proxy->Identifier.Get());
     } catch (...) {
-        LogError() << handler << ": " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << handler << ": " << ExceptionText(std::current_exception()) << VLMR_FILE_LINE;
         return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -207,3 +207,13 @@ bool TryExecuteSilently(const std::function<void()>& function) {
         return false;
     }
 }
+
+std::string ExceptionText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}

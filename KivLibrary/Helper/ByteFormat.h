@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -48,5 +49,7 @@ void Trim(std::string& text);
 std::string ToLowerAscii(std::string text);
 bool EqualsIgnoringAsciiCase(const std::string& left, const std::string& right);
 bool TryExecuteSilently(const std::function<void()>& function);
+// The text of an exception caught as std::exception_ptr, for log lines.
+std::string ExceptionText(const std::exception_ptr& error);
 
 #endif

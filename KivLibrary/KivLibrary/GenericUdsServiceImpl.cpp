@@ -2,6 +2,7 @@
 
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Helper/HelperTypes.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
@@ -37,16 +38,6 @@ UdsServiceDependencies Bundle(std::shared_ptr<SessionData> sessionData,
                                   std::move(selfRepair),
                                   std::move(cleanupErrorDtc),
                                   settings};
-}
-
-std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
 }
 
 }  // namespace
@@ -128,7 +119,8 @@ jux::com::Future<GenericUdsServiceImpl::HandleMessageOutput> GenericUdsServiceIm
             promise.set_value(HandleMessageOutput{std::vector<uint8_t>(response.begin() + 1, response.end())});
         }
     } catch (...) {
-        LogError() << "GeneralReject: HandleMessage failed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << "GeneralReject: HandleMessage failed: " << ExceptionText(std::current_exception())
+                   << VLMR_FILE_LINE;
         promise.set_exception(
             std::make_exception_ptr(UDSServiceFailed(ConvertUdsNrcToDmCode(UDS::ToByte(UDS::Nrc::generalReject)))));
     }

@@ -21,6 +21,7 @@
 #include "threading/WorkerThread.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 // Every skeleton of the process dispatches its method calls concurrently.
@@ -149,7 +150,9 @@ void StartIvdAutonomousCheck(const KivRuntimeContext& c, const AutonomousCheckSe
             check = MakeAutonomousCheck(dependencies, settings);
             *c.startTimerSlot = startTimer;
             *c.pauseTimerSlot = pauseTimer;
-            *c.autonomousCheckSlot = check;
+            // Published atomically: the UDS handlers and routines read the
+            // slot without the slot mutex.
+            std::atomic_store(c.autonomousCheckSlot, check);
         }
     }
     // Outside the slot mutex: the machine's actions read the slot under it.

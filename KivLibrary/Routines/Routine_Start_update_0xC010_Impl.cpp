@@ -9,6 +9,7 @@
 #include "KivLibrary/Routines/RoutineNrc.h"
 #include "KivLibrary/SmackHandler/SmackHandler.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "KivLibrary/Ucm/UcmNames.h"
 
 #include <algorithm>
 #include <sstream>
@@ -25,38 +26,10 @@ constexpr uint8_t kFinishedProgress = 100;
 constexpr size_t kMaxLoggedAddressBytes = 22;
 constexpr uint8_t kClusterStateFailed = 2;
 
-std::string InstallStatusName(uint8_t status) {
-    static const char* const kNames[] = {"IntegrityMismatch",   "InvalidSessionId", "InvalidManifest",
-                                         "ServiceNotSupported", "UpdateCancelled",  "ErrorInHvUpdate",
-                                         "UnknownError",        "Success"};
-    if (status < sizeof(kNames) / sizeof(kNames[0])) {
-        return kNames[status];
-    }
-    LogError() << "INVALID installation status: " << static_cast<uint32_t>(status) << VLMR_FILE_LINE;
-    return "";
-}
-
 std::string InstallationResultName(uint8_t result) {
     static const char* const kNames[] = {
         "SUCCESS", "REJECT", "INVALID_MANIFEST", "INSUFFICIENT_MEMORY", "MISSING_DEPENDENCIES", "RESERVED"};
     return result < sizeof(kNames) / sizeof(kNames[0]) ? kNames[result] : "";
-}
-
-void LogStatusRecord(const InstallationStatusResult& status) {
-    LogInfo() << "InstallationStatus.Status = " << static_cast<int32_t>(status.Status)
-              << " status = " << InstallStatusName(status.Status) << VLMR_FILE_LINE;
-    if (status.Status != Routine_c010_Impl::kInstallStatusSuccess) {
-        LogInfo() << "InstallationStatus.Error : Cluster=" << status.Error.Cluster
-                  << " / Container=" << status.Error.Container << " / File=" << status.Error.File << VLMR_FILE_LINE;
-        LogInfo() << "InstallationStatus.Error : ExpectedHash=  " << status.Error.ExpectedHash << VLMR_FILE_LINE;
-        LogInfo() << "InstallationStatus.Error : CalculatedHash=" << status.Error.CalculatedHash << VLMR_FILE_LINE;
-    }
-    LogInfo() << "InstallationStatus.IntegrityData length = " << static_cast<uint64_t>(status.IntegrityData.size())
-              << VLMR_FILE_LINE;
-    for (const auto& entry : status.IntegrityData) {
-        LogInfo() << "InstallationStatus.IntegrityData.cluster = " << entry.clusterName
-                  << " IntegrityData = " << HashToDisplayString(entry.data.data()) << VLMR_FILE_LINE;
-    }
 }
 
 void LogBlockList(const std::string& label, const std::shared_ptr<LogicalBlockCacheData>& cache) {
@@ -287,12 +260,12 @@ bool Routine_c010_Impl::EvaluateInstallationStatus(uint32_t sessionId, ResponseS
     } else {
         output.Resp_Status = static_cast<uint8_t>(fallback);
         output.Progress = kFinishedProgress;
-        const std::string info = InstallStatusName(status.Status) + ":" + status.Error.Cluster + ":" +
+        const std::string info = ConvertInstallStatusTypeToString(status.Status) + ":" + status.Error.Cluster + ":" +
                                  status.Error.Container + ":" + status.Error.File + ":" + status.Error.CalculatedHash;
         LogInfo() << "Start_update RequestResults Add_Info = " << info << VLMR_FILE_LINE;
         output.Add_Info.assign(info.begin(), info.end());
     }
-    LogStatusRecord(status);
+    UCM::LogInstallationStatus(status);
     RecordIntegrityData(status);
     LogBlockList("MIRROR Cache", m_sessionData->GetUpdatedLogistics());
     UCM::GetLogOutput log;

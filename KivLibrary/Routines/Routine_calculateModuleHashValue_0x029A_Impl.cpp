@@ -277,7 +277,7 @@ void RoutineService_029A_Impl::StartTask(const std::shared_ptr<jux::com::Promise
         LogMhvInfo() << "Start calculateModuleHashValue no State Machine";
         return answer(kNotPossible);
     }
-    if (m_autonomousCheck == nullptr || !*m_autonomousCheck) {
+    if (m_autonomousCheck == nullptr || !std::atomic_load(m_autonomousCheck)) {
         LogMhvInfo() << "Start calculateModuleHashValue no Autonomous Check";
         return answer(kNotPossible);
     }

@@ -10,20 +10,6 @@
 #include <exception>
 #include <random>
 
-namespace {
-
-std::string ErrorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
-
-}  // namespace
-
 SecurityAccess_Level9_Impl::SecurityAccess_Level9_Impl(const std::string& instance,
                                                        ara::com::MethodCallProcessingMode mode,
                                                        std::shared_ptr<SessionData> sessionData,
@@ -76,7 +62,7 @@ jux::com::Future<SecurityAccess_Level9_Impl::GetSeedOutput> SecurityAccess_Level
         promise.set_value(GetSeedOutput{std::move(seed)});
         LogInfo() << "Produced random seed for security access level 9" << VLMR_FILE_LINE;
     } catch (...) {
-        LogError() << "GetSeed failed, no seed produced: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << "GetSeed failed, no seed produced: " << ExceptionText(std::current_exception()) << VLMR_FILE_LINE;
         promise.set_exception(std::current_exception());
     }
     return promise.get_future();
@@ -102,7 +88,7 @@ uint8_t SecurityAccess_Level9_Impl::Compare(const std::vector<uint8_t>& key) {
         std::memcpy(&signedSeed, &seedValue, sizeof(signedSeed));
         expected = Uint32ToBigEndian(CalculateKey(signedSeed, operations));
     } catch (...) {
-        LogWarn() << "CompareKey failed. Key calculation has failed " << ErrorText(std::current_exception())
+        LogWarn() << "CompareKey failed. Key calculation has failed " << ExceptionText(std::current_exception())
                   << VLMR_FILE_LINE;
         return CompareKey::kKeyInvalid;
     }
@@ -122,7 +108,7 @@ jux::com::Future<SecurityAccess_Level9_Impl::CompareKeyOutput> SecurityAccess_Le
     try {
         output.result = Compare(key);
     } catch (...) {
-        LogError() << "CompareKey failed: " << ErrorText(std::current_exception()) << VLMR_FILE_LINE;
+        LogError() << "CompareKey failed: " << ExceptionText(std::current_exception()) << VLMR_FILE_LINE;
         output.result = zov::dm::securityaccess::SecurityAccess::CompareKey::kKeyInvalid;
     }
     promise.set_value(output);

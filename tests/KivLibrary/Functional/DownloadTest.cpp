@@ -331,6 +331,14 @@ TEST_F(DownloadTest, RequestDownloadNeedsTheFingerprintAndTheUnlock) {
     Rig& locked = Make(false, true);
     EXPECT_EQ(locked.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x33));
     EXPECT_EQ(locked.ucm.Calls().size(), 0u);
+
+    // Neither integrity routine may see its blocks replaced while it runs.
+    for (std::atomic<bool> SessionData::*running : {&SessionData::Rid029ARunning, &SessionData::Rid0253Running}) {
+        Rig& busy = Make();
+        (*busy.Session()).*running = true;
+        EXPECT_EQ(busy.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
+        EXPECT_EQ(busy.ucm.Calls().size(), 0u);
+    }
 }
 
 }  // namespace
