@@ -83,8 +83,8 @@ bool EmergencyUpdateImpl::Check_Database() {
         LogInfo() << "EmergencyUpdate: the records of this emergency installation are already stored; removing "
                      "the marker files"
                   << VLMR_FILE_LINE;
-        RemoveFile(m_markerPathA);
         RemoveFile(m_markerPathB);
+        RemoveFile(m_markerPathA);
         RemoveFile(m_journalPath);
         return true;
     }
@@ -117,8 +117,10 @@ bool EmergencyUpdateImpl::Check_Database() {
                    << VLMR_FILE_LINE;
         return removed;
     }
-    RemoveFile(m_markerPathA);
+    // B first: only A is looked for, so a cut between the two removals must
+    // leave A, which the next start recognises with its journal.
     RemoveFile(m_markerPathB);
+    RemoveFile(m_markerPathA);
     RemoveFile(m_journalPath);
     return removed;
 }
@@ -221,8 +223,29 @@ bool EmergencyUpdateImpl::AlreadyApplied(const std::vector<uint8_t>& marker) {
         return false;
     }
     const std::vector<uint8_t> journal((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (journal != marker) {
+        return false;
+    }
+    // The state alone proves nothing: the start-up turns the INVALID of an
+    // interrupted update into IDLE before it gets here. The records do: they
+    // carry the marker's fingerprint only once the sync after the journal
+    // has reached the medium.
+    LogicalBlock::FingerPrint expected;
+    for (std::size_t i = 0; i < expected.m_serial.size() && kSerialOffset + i < marker.size(); ++i) {
+        expected.m_serial[i] = marker[kSerialOffset + i];
+    }
+    for (std::size_t i = 0; i < expected.m_date.size() && kDateOffset + i < marker.size(); ++i) {
+        expected.m_date[i] = marker[kDateOffset + i];
+    }
+    LogicalBlocks installed;
     SWupdateState state = SWupdateState::INVALID;
-    return journal == marker && m_storage->ReadSWupdateState(state) && state == SWupdateState::IDLE;
+    if (!m_storage->ReadInstalledLogicalBlocks(installed) || installed.empty() ||
+        !m_storage->ReadSWupdateState(state) || state != SWupdateState::IDLE) {
+        return false;
+    }
+    return std::all_of(installed.begin(), installed.end(), [&expected](const LogicalBlock& block) {
+        return block.m_fingerPrint.m_serial == expected.m_serial && block.m_fingerPrint.m_date == expected.m_date;
+    });
 }
 
 void EmergencyUpdateImpl::RemoveFile(const std::string& path) {

@@ -322,53 +322,6 @@ bool KivRuntime::run(std::shared_ptr<ApplicationStateReporter> reporter) {
     return true;
 }
 
-bool KivRuntime::init_runtime() {
-    m_sessionData->SetUcmCopyInProgress(true);
-    if (!m_storage || !m_storage->IsStorageAvailable()) {
-        LogError() << "Not connected to persistency" << VLMR_FILE_LINE;
-        return false;
-    }
-    // ---- start-up sequence, first half: the peer files, the ACTIVE logistics
-    // and the DiagnosticInfo identification data join here.
-    if (m_dependencies.createDiagnosticInfoService) {
-        m_diagnosticInfoService = m_dependencies.createDiagnosticInfoService(m_context);
-    }
-    start_offer_services();
-    run_startup();
-    // ---- start-up sequence, second half: the installation status, the
-    // INACTIVE logistics, the IVD caches and the DTC evaluation join here.
-    m_sessionData->SetUcmCopyInProgress(false);
-    return true;
-}
-
-void KivRuntime::run_startup() {
-    const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
-    if (status) {
-        SWupdateState state = SWupdateState::INVALID;
-        status->ReadStatus(state);
-        status->WriteStatusToRT();
-    }
-    LogInfo() << "CurrentStatus event " << m_sessionData->GetProgrammingStateText() << VLMR_FILE_LINE;
-    // ---- start-up sequence: the emergency update, the import of an empty
-    // database, the completion of an interrupted update, the UCM session
-    // self-repair and the RFS publication join here.
-    m_storage->SyncToStorage();
-    PrintPersistedLogicalBlocks(m_storage);
-}
-
-void KivRuntime::start_ivd_autonomous_check() {
-    if (!m_dependencies.startAutonomousCheck) {
-        LogInfo() << "KivRuntime: no autonomous check in this build" << VLMR_FILE_LINE;
-        return;
-    }
-    const AutonomousCheckSettings settings =
-        m_dependencies.autonomousCheckSettings
-            ? *m_dependencies.autonomousCheckSettings
-            : AutonomousCheckSettingsFromConfiguration(m_context.configuration ? *m_context.configuration
-                                                                               : KivConfiguration());
-    m_dependencies.startAutonomousCheck(m_context, settings);
-}
-
 void KivRuntime::start_offer_services() {
     LogInfo() << "Runtime start offer services" << VLMR_FILE_LINE;
     m_offered = true;

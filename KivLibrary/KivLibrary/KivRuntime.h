@@ -14,8 +14,10 @@
 #ifndef KIVLIBRARY_KIVLIBRARY_KIVRUNTIME_H
 #define KIVLIBRARY_KIVLIBRARY_KIVRUNTIME_H
 
+#include "KivLibrary/GlobalLibrary/SWupdateState.h"
 #include "KivLibrary/KivLibrary/ApplicationStateReporter.h"
 #include "KivLibrary/KivLibrary/KivRuntimeDependencies.h"
+#include "KivLibrary/Persistency/DatabaseTypes.h"
 #include "statemachine/Logger.h"
 
 #include <atomic>
@@ -26,6 +28,9 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+class LogisticFileHandler;
+struct LogicalBlockCacheData;
 
 // The state machine's messages: level 0 as errors, every other as info.
 class VLMR_Logger : public stelvo::small_sm::Logger {
@@ -65,13 +70,44 @@ public:
 
     bool init_runtime();
     void run_startup();
+    void check_InstallationStatus();
+    void init_autonomous_check();
+    void evaluate_dtcs();
     void start_ivd_autonomous_check();
+    void write_rfs_to_shared_memory();
+
+    // ---- completion of an interrupted update (once per start) -------------
+    // Each UCM step is preceded by a synced "in progress" state, so a power
+    // cut is finished by the next start; a failed step leaves that state.
+    bool finish_update(SWupdateState before);
+    bool finish_update_power_failure(SWupdateState state, uint32_t sessionId, bool& ok);
+    bool finish_update_update_or_rollback(uint32_t sessionId, const std::string& partition);
+    void finish_update_no_update(uint32_t sessionId);
+    bool DoCommit(uint32_t sessionId, bool ignoreError);
+    bool DoClose(uint32_t sessionId, bool ignoreInvalidSession);
+    bool DoRollback(uint32_t sessionId, bool ignoreInvalidSession);
+    void update_sw_status(SWupdateState state, const std::string& step);
+    // The record copies: each checks every read and leaves its target
+    // untouched when a read fails, so an in-progress state can be repeated.
+    bool replace_installed_blocks();
+    bool remove_updated_data();
+    static void replace_rfs_min_version(const std::shared_ptr<LogicalBlockCacheData>& record, LogicalBlocks& blocks);
+    bool UpdateProgrammingAttemptsCounter();
 
     // What the runtime has built (for the components and for tests).
     const KivRuntimeContext& Context() const { return m_context; }
 
 private:
     class ThreadGuard;
+
+    bool continue_interrupted_finish(SWupdateState state, uint32_t sessionId, bool& ok);
+    bool continue_commit(SWupdateState state, uint32_t sessionId, bool& ok);
+    bool continue_close(SWupdateState state, uint32_t sessionId, bool& ok);
+    bool continue_rollback(SWupdateState state, uint32_t sessionId, bool& ok);
+    SWupdateState CurrentSwState();
+    void import_active_logistics();
+    // Applies an emergency installation found at start; false when there was none.
+    bool start_emergency_update();
 
     bool StopRequested() const;
     std::shared_ptr<AutonomousCheck> AutonomousCheckInSlot();
@@ -105,6 +141,8 @@ private:
     std::mutex m_slotMutex;
     OfferedService m_genericUdsService;
     OfferedService m_diagnosticInfoService;
+    // The reader of the logistics files, kept from the ACTIVE to the INACTIVE read.
+    std::shared_ptr<LogisticFileHandler> m_logistics;
 
     KivRuntimeContext m_context;
     std::atomic<bool> m_offered{false};
