@@ -64,6 +64,8 @@ template <typename Proxy>
 class PackageManagementClient : public PackageManagement, public Client<Proxy> {
 public:
     using CurrentStatusCallback = std::function<void(CurrentStatusType)>;
+    // The endpoint's lifecycle Start() stays reachable beside UCM's Start.
+    using Client<Proxy>::Start;
 
     PackageManagementClient(std::string instance, CurrentStatusCallback currentStatusCallback)
         : Client<Proxy>(std::move(instance), "Client"), m_currentStatusCallback(std::move(currentStatusCallback)) {}
