@@ -145,10 +145,6 @@ public:
     }
 
 protected:
-    // The endpoint's own Start (it subscribes the handlers) beside the UCM
-    // operation of that name, which would hide it.
-    using Client<Proxy>::Start;
-
     void Create() override {}
 
     // The subscription; runs inside the endpoint's lifecycle gate, after the
