@@ -1,14 +1,18 @@
 #include "sim/DiagnosticManager.h"
 
-#include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Logger/Logging.h"
+#include "KivLibrary/Persistency/KivConfiguration.h"
 #include "platform/com/Types.h"
 #include "platform/services/zenqo/services/diagnosticinfo/DiagnosticInfo_proxy.h"
 #include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_skeleton.h"
 #include "platform/services/zov/dm/genericuds/GenericUDSService_proxy.h"
 #include "platform/services/zov/dm/securityaccess/SecurityAccess_proxy.h"
+#include "sim/DiagnosticMonitorRecorder.h"
+#include "sim/RoutineControl.h"
+#include "sim/ServiceCall.h"
 
 #include <atomic>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -23,11 +27,13 @@ using zov::dm::genericuds::GenericUDSService::UDSServiceFailed;
 using zov::dm::genericuds::proxy::GenericUDSServiceProxy;
 using zov::dm::securityaccess::proxy::SecurityAccessProxy;
 
+// SecurityAccess and DiagnosticInfo declare no application error.
+struct NoApplicationError : std::exception {};
+
 constexpr uint8_t kNegative = 0x7F;
 constexpr uint8_t kPositiveOffset = 0x40;
 constexpr uint8_t kSuppressBit = 0x80;
 constexpr uint8_t kGeneralReject = 0x10;
-constexpr uint8_t kServiceNotSupported = 0x11;
 constexpr uint8_t kSubFunctionNotSupported = 0x12;
 constexpr uint8_t kIncorrectLength = 0x13;
 constexpr uint8_t kInvalidKey = 0x35;
@@ -40,38 +46,9 @@ constexpr uint8_t kControlDtcSetting = 0x85;
 constexpr uint8_t kRequestSeed = 0x11;
 constexpr uint8_t kSendKey = 0x12;
 
+const zov::dm::types::DiagnosticConversationIdentifierType kIdentifier{0x0E80, 0x1234, 1};
+
 Bytes Negative(uint8_t sid, uint8_t nrc) { return Bytes{kNegative, sid, nrc}; }
-
-// A proxy found on first use and found again after its service went away
-// (Velmora restarted within the process).
-template <typename Proxy>
-class ProxySlot {
-public:
-    explicit ProxySlot(std::string instance) : m_instance(std::move(instance)) {}
-
-    std::shared_ptr<Proxy> Get() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_proxy) {
-            const auto handles = Proxy::FindService(m_instance);
-            if (!handles.empty()) {
-                m_proxy = std::make_shared<Proxy>(handles.front());
-            }
-        }
-        return m_proxy;
-    }
-
-    void Drop(const std::shared_ptr<Proxy>& stale) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_proxy == stale) {
-            m_proxy.reset();
-        }
-    }
-
-private:
-    const std::string m_instance;
-    std::mutex m_mutex;
-    std::shared_ptr<Proxy> m_proxy;
-};
 
 }  // namespace
 
@@ -98,17 +75,19 @@ public:
         : m_options(std::move(options)),
           m_uds(m_options.genericUdsInstance),
           m_securityAccess(m_options.securityAccessInstance),
-          m_diagnosticInfo(m_options.diagnosticInfoInstance) {
+          m_diagnosticInfo(m_options.diagnosticInfoInstance),
+          m_routines(m_options.routineInstances, m_options.callTimeout) {
         m_status = ConversationStatus{0, kDefaultSession, kLocked};
         m_conversation = std::make_unique<Conversation>(*this, m_options.conversationInstance);
         m_conversation->Status.Update(m_status);
-        m_conversation->Identifier.Update(zov::dm::types::DiagnosticConversationIdentifierType{0x0E80, 0x1234, 1});
+        m_conversation->Identifier.Update(kIdentifier);
         m_conversation->OfferService();
+        RecordDtcs();
     }
 
     std::optional<zenqo::services::diagnosticinfo::datatypes::DT_identificationData> IdentificationData() {
-        return Invoke(m_diagnosticInfo, 0, "identificationData",
-                      [](DiagnosticInfoProxy& proxy) { return proxy.identificationData.Get(); });
+        return Invoke<NoApplicationError>(m_diagnosticInfo, 0, "identificationData",
+                                          [](DiagnosticInfoProxy& proxy) { return proxy.identificationData.Get(); });
     }
 
     Bytes Uds(const Bytes& request) {
@@ -128,8 +107,7 @@ public:
             case kSecurityAccess:
                 return SecurityAccess(request);
             case kRoutineControl:
-                // Routines are mapped onto their routine services in a later step.
-                return Negative(sid, kServiceNotSupported);
+                return m_routines.Handle(request, MetaInfo());
             default:
                 return HandleMessage(request);
         }
@@ -143,6 +121,38 @@ public:
     int CancelCount() const { return m_cancelCount.load(); }
     const Options& GetOptions() const { return m_options; }
 
+    std::optional<zov::dm::dem::MonitorActionType> LastDtcAction(const std::string& instance) const {
+        std::shared_ptr<DiagnosticMonitorRecorder> recorder;
+        {
+            std::lock_guard<std::mutex> lock(m_recorderMutex);
+            recorder = m_recorder;
+        }
+        if (!recorder) {
+            return std::nullopt;
+        }
+        return recorder->LastAction(instance);
+    }
+
+    // The registry reset retired the conversation's skeleton: a new one
+    // takes its place, in a new conversation.
+    void Reconnect() {
+        auto conversation = std::make_unique<Conversation>(*this, m_options.conversationInstance);
+        conversation->Identifier.Update(kIdentifier);
+        {
+            std::lock_guard<std::mutex> lock(m_statusMutex);
+            m_status = ConversationStatus{0, kDefaultSession, kLocked};
+            conversation->Status.Update(m_status);
+            std::swap(m_conversation, conversation);
+        }
+        conversation.reset();
+        m_conversation->OfferService();
+        m_uds.DropAll();
+        m_securityAccess.DropAll();
+        m_diagnosticInfo.DropAll();
+        m_routines.DropProxies();
+        RecordDtcs();
+    }
+
     void OnCancel() {
         ++m_cancelCount;
         LogInfo() << "DM: conversation cancelled by the application" << VLMR_FILE_LINE;
@@ -150,6 +160,22 @@ public:
     }
 
 private:
+    // A recorder whose searches were stopped by a registry reset records
+    // nothing more: a new one replaces it.
+    void RecordDtcs() {
+        std::shared_ptr<DiagnosticMonitorRecorder> fresh;
+        if (!m_options.dtcInstances.empty()) {
+            fresh = std::make_shared<DiagnosticMonitorRecorder>(m_options.dtcInstances);
+        }
+        std::shared_ptr<DiagnosticMonitorRecorder> old;
+        {
+            std::lock_guard<std::mutex> lock(m_recorderMutex);
+            old = std::move(m_recorder);
+            m_recorder = std::move(fresh);
+        }
+        // `old` is destroyed here, outside the lock.
+    }
+
     void SetStatus(const ConversationStatus& status) {
         std::lock_guard<std::mutex> lock(m_statusMutex);
         m_status = status;
@@ -214,38 +240,12 @@ private:
 
     zov::dm::types::MetaInfoType MetaInfo() const { return {{"ProtocolId", m_options.conversationInstance}}; }
 
-    // Calls the method on a proxy of the slot, finding the service again once
-    // when the cached proxy's service went away. Empty when it cannot answer
-    // (logged); a UDSServiceFailed is rethrown to the caller.
-    template <typename Proxy, typename Call>
+    template <typename Failed, typename Proxy, typename Call>
     auto Invoke(ProxySlot<Proxy>& slot, uint8_t sid, const char* method, Call call)
         -> std::optional<decltype(call(std::declval<Proxy&>()).get())> {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            auto proxy = slot.Get();
-            if (!proxy) {
-                LogError() << "DM: " << method << " not offered, SID " << static_cast<uint32_t>(sid) << VLMR_FILE_LINE;
-                return std::nullopt;
-            }
-            try {
-                auto future = call(*proxy);
-                if (future.wait_for(m_options.callTimeout) != jux::com::future_status::ready) {
-                    LogError() << "DM: " << method << " did not answer within " << m_options.callTimeout.count()
-                               << " ms" << VLMR_FILE_LINE;
-                    return std::nullopt;
-                }
-                return future.get();
-            } catch (const UDSServiceFailed&) {
-                throw;
-            } catch (const zov::com::Service_not_available_exception&) {
-                slot.Drop(proxy);
-            } catch (...) {
-                LogError() << "DM: " << method << " failed: " << ExceptionText(std::current_exception())
-                           << VLMR_FILE_LINE;
-                return std::nullopt;
-            }
-        }
-        LogError() << "DM: " << method << " not available" << VLMR_FILE_LINE;
-        return std::nullopt;
+        return CallBounded<Failed>(slot, m_options.callTimeout,
+                                   std::string(method) + " (SID " + std::to_string(static_cast<unsigned>(sid)) + ")",
+                                   call, [](auto future) { return future.get(); });
     }
 
     Bytes SecurityAccess(const Bytes& request) {
@@ -256,8 +256,9 @@ private:
         const uint8_t sub = request[1];
         const Bytes data(request.begin() + 2, request.end());
         if (sub == kRequestSeed) {
-            const auto seed = Invoke(m_securityAccess, sid, "GetSeed",
-                                     [&](SecurityAccessProxy& proxy) { return proxy.GetSeed(data, MetaInfo()); });
+            const auto seed =
+                Invoke<NoApplicationError>(m_securityAccess, sid, "GetSeed",
+                                           [&](SecurityAccessProxy& proxy) { return proxy.GetSeed(data, MetaInfo()); });
             if (!seed) {
                 return Negative(sid, kGeneralReject);
             }
@@ -266,8 +267,9 @@ private:
             return response;
         }
         if (sub == kSendKey) {
-            const auto result = Invoke(m_securityAccess, sid, "CompareKey",
-                                       [&](SecurityAccessProxy& proxy) { return proxy.CompareKey(data, MetaInfo()); });
+            const auto result = Invoke<NoApplicationError>(
+                m_securityAccess, sid, "CompareKey",
+                [&](SecurityAccessProxy& proxy) { return proxy.CompareKey(data, MetaInfo()); });
             if (!result) {
                 return Negative(sid, kGeneralReject);
             }
@@ -288,9 +290,9 @@ private:
         const uint8_t sid = request.front();
         const Bytes data(request.begin() + 1, request.end());
         try {
-            const auto output = Invoke(m_uds, sid, "HandleMessage", [&](GenericUDSServiceProxy& proxy) {
-                return proxy.HandleMessage(sid, data, MetaInfo());
-            });
+            const auto output = Invoke<UDSServiceFailed>(
+                m_uds, sid, "HandleMessage",
+                [&](GenericUDSServiceProxy& proxy) { return proxy.HandleMessage(sid, data, MetaInfo()); });
             if (!output) {
                 return Negative(sid, kGeneralReject);
             }
@@ -306,6 +308,9 @@ private:
     ProxySlot<GenericUDSServiceProxy> m_uds;
     ProxySlot<SecurityAccessProxy> m_securityAccess;
     ProxySlot<DiagnosticInfoProxy> m_diagnosticInfo;
+    RoutineControl m_routines;
+    mutable std::mutex m_recorderMutex;
+    std::shared_ptr<DiagnosticMonitorRecorder> m_recorder;  // m_recorderMutex
     mutable std::mutex m_statusMutex;
     ConversationStatus m_status;  // m_statusMutex
     std::atomic<int> m_cancelCount{0};
@@ -325,5 +330,29 @@ DiagnosticManager::IdentificationData() {
 }
 int DiagnosticManager::CancelCount() const { return m_impl->CancelCount(); }
 const DiagnosticManager::Options& DiagnosticManager::GetOptions() const { return m_impl->GetOptions(); }
+std::optional<zov::dm::dem::MonitorActionType> DiagnosticManager::LastDtcAction(const std::string& instance) const {
+    return m_impl->LastDtcAction(instance);
+}
+void DiagnosticManager::Reconnect() { m_impl->Reconnect(); }
+
+DiagnosticManager::Options DiagnosticManager::Options::FromConfiguration(const KivConfiguration& configuration) {
+    Options options;
+    options.genericUdsInstance = configuration.service_instance_id;
+    const auto level9 = configuration.securityAccessMapping.find(9);
+    if (level9 != configuration.securityAccessMapping.end()) {
+        options.securityAccessInstance = level9->second;
+    }
+    options.diagnosticInfoInstance = configuration.diagnosticInfoInstanceId;
+    options.routineInstances = configuration.routineServiceMapping;
+    return options;
+}
+
+std::map<std::string, std::string> DiagnosticManager::Options::ShippedRoutineInstances() {
+    std::map<std::string, std::string> mapping;
+    for (const std::string& key : RoutineControl::KnownRoutines()) {
+        mapping[key] = "1";
+    }
+    return mapping;
+}
 
 }  // namespace sim

@@ -1,22 +1,27 @@
 // The simulated diagnostic manager: the tester's side of Velmora. It offers
 // the DiagnosticConversation of one tester, consumes Velmora's generic UDS
-// service and SecurityAccess level 9, and maps UDS frames onto them as a DM
-// does (Uds). Uds may be called from several threads; no lock is held while
-// a call to Velmora is pending, so Velmora's calls back (Cancel, status
-// reads) are answered meanwhile. Every call is bounded by the call time-out.
+// service, SecurityAccess level 9 and the routine services, maps UDS frames
+// onto them as a DM does (Uds), and records the DTC monitors' actions.
+// Uds may be called from several threads; no lock is held while a call to
+// Velmora is pending, so Velmora's calls back (Cancel, status reads) are
+// answered meanwhile. Every call is bounded by the call time-out.
 // Not part of the product.
 #ifndef SIM_DIAGNOSTICMANAGER_H
 #define SIM_DIAGNOSTICMANAGER_H
 
 #include "platform/services/zenqo/services/diagnosticinfo/DiagnosticInfo_common.h"
+#include "platform/services/zov/dm/dem/DiagnosticMonitor_common.h"
 #include "platform/services/zov/dm/diagnosticconversation/DiagnosticConversation_common.h"
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+class KivConfiguration;
 
 namespace sim {
 
@@ -39,7 +44,16 @@ public:
         std::string securityAccessInstance = "1";
         // "DiagnosticInfo_settings" / "instance_id" of the configuration.
         std::string diagnosticInfoInstance = "1";
+        // "RoutineServiceMapping": routine-id text ("0xC010") -> service instance.
+        std::map<std::string, std::string> routineInstances = ShippedRoutineInstances();
+        // The DiagnosticMonitor instances whose actions are recorded.
+        std::vector<std::string> dtcInstances = {"1472", "1473", "1456"};
         std::chrono::milliseconds callTimeout{5000};
+
+        // The instances of a parsed configuration.
+        static Options FromConfiguration(const KivConfiguration& configuration);
+        // Every known routine on instance "1", as the shipped sample configures them.
+        static std::map<std::string, std::string> ShippedRoutineInstances();
     };
 
     // Offers the conversation at once: active, default session, locked.
@@ -55,7 +69,7 @@ public:
     //    ends the conversation, every session change locks security access;
     //  - 27 11 / 27 12: GetSeed / CompareKey of level 9; a valid key sets
     //    security level "9";
-    //  - 31: not mapped yet, answered 7F 31 11;
+    //  - 31: RoutineControl of the configured routines (sim/RoutineControl.h);
     //  - anything else: HandleMessage; UDSServiceFailed gives 7F SID code;
     //  - no answer within the call time-out, an absent service or another
     //    failure: 7F SID 10, logged.
@@ -70,6 +84,17 @@ public:
     // Calls of the conversation's Cancel made by Velmora.
     int CancelCount() const;
     const Options& GetOptions() const;
+
+    // The last action of a DTC monitor of Options::dtcInstances; empty before
+    // the first one (or for an instance not recorded).
+    std::optional<zov::dm::dem::MonitorActionType> LastDtcAction(const std::string& instance) const;
+
+    // After Velmora ended and the binding's registry was reset (a restart
+    // within the process), which retired the DM's skeleton and searches:
+    // offers a new conversation (active, default session, locked), finds the
+    // services anew and records the DTC monitors afresh. Not while a Uds call
+    // is running.
+    void Reconnect();
 
 private:
     class Impl;

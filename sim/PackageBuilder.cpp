@@ -94,6 +94,12 @@ PackageBuilder& PackageBuilder::SetDefect(Defect defect) {
     return *this;
 }
 
+PackageBuilder& PackageBuilder::ClearBlocks() {
+    m_blocks.clear();
+    m_defect = Defect::kNone;
+    return *this;
+}
+
 Package PackageBuilder::Build() const {
     if (m_blocks.empty()) {
         throw std::invalid_argument("a package needs at least one logical block");

@@ -79,6 +79,8 @@ public:
     // Number of memoryAddress bytes, 1 to 4.
     PackageBuilder& SetAddressWidth(size_t width);
     PackageBuilder& SetDefect(Defect defect);
+    // Forgets the blocks and the defect, so that one key signs several packages.
+    PackageBuilder& ClearBlocks();
 
     // Throws std::invalid_argument for a package that cannot be described
     // (no block, a downgrade below "0001").

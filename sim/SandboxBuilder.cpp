@@ -3,6 +3,7 @@
 #include "KivLibrary/GlobalLibrary/SharedMemoryInterface.h"
 #include "sim/PackageBuilder.h"
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -205,13 +206,35 @@ void SandboxBuilder::WriteAll() const {
     WriteLogistics();
     WritePublicKey();
     WritePeerFiles();
-    MakeDirectory(ConfiguredPath("SmackStaging", "src_dir"));
-    MakeDirectory(ConfiguredPath("SmackStaging", "dst_dir"));
+    WriteSmackDirectories();
+}
+
+void SandboxBuilder::WriteSmackDirectories() const {
+    for (PartitionEnum partition : {PartitionEnum::A, PartitionEnum::B}) {
+        WriteFile(SmackDirectory(partition, "src_dir") + kSmackRuleFile, "velmora_t velmora_data_t rwx\n" +
+                                                                             std::string("# staged from partition ") +
+                                                                             PartitionName(partition) + "\n");
+        MakeDirectory(SmackDirectory(partition, "dst_dir"));
+    }
+}
+
+std::string SandboxBuilder::SmackDirectory(PartitionEnum partition, const std::string& key) const {
+    std::string name = PartitionName(partition);
+    for (char& c : name) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return ConfiguredPath("zenq_logistics_settings", "logistics_root_path") + "/" + name + "/" +
+           ConfigString("SmackStaging", key) + "/";
 }
 
 void SandboxBuilder::WriteConfiguration() const {
     Json configuration = m_template;
     MovePathsBelow(configuration, m_root);
+    // The staging directories name places inside each partition's logistics
+    // tree (SmackHandler prefixes them), not system paths.
+    if (m_template.contains("SmackStaging")) {
+        configuration["SmackStaging"] = m_template["SmackStaging"];
+    }
     WriteFile(ConfigPath(), configuration.dump(4) + "\n");
 }
 

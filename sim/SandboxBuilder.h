@@ -30,6 +30,7 @@ public:
     static constexpr uint8_t kHardwareId[3] = {'H', 'W', '1'};
     static constexpr uint8_t kFingerprintSerial[6] = {'T', 'S', '0', '0', '4', '2'};
     static constexpr uint8_t kFingerprintDate[3] = {0x24, 0x05, 0x17};
+    static constexpr const char* kSmackRuleFile = "velmora.smack";
 
     // Reads the configuration template (the shipped sample by default) at
     // once; throws std::runtime_error when it cannot be read or parsed.
@@ -58,6 +59,9 @@ public:
     // The RT side's "rcar_" files (valid magic and version, programming
     // allowed) and the directory of the VM's own "vm_" files.
     void WritePeerFiles() const;
+    // In each partition: the SMACK staging source with one rule file
+    // (kSmackRuleFile) and an empty destination.
+    void WriteSmackDirectories() const;
 
     const std::string& Root() const { return m_root; }
     // The sandbox location of an absolute system path.
@@ -68,6 +72,9 @@ public:
     // As the partition detection derives it: root, partition name, data folder.
     std::string LogisticsDirectory(PartitionEnum partition) const;
     std::string PartitionName(PartitionEnum partition) const;
+    // As SmackHandler builds it: logistics root, upper-case partition name,
+    // the "SmackStaging" entry `key` ("src_dir" or "dst_dir"), "/".
+    std::string SmackDirectory(PartitionEnum partition, const std::string& key) const;
     const std::string& Hostname() const { return m_hostname; }
     PartitionEnum ActivePartition() const { return m_activePartition; }
     // The configured logical blocks of the host; empty for an unknown host.

@@ -398,6 +398,24 @@ void UpdateManager::Withdraw() {
 
 bool UpdateManager::IsOffered() const { return m_packageManagement->IsOffered(); }
 
+void UpdateManager::Reconnect() {
+    auto packageManagement = std::make_unique<PackageManagementService>(*this, m_options.instance);
+    auto installStatus = std::make_unique<InstallStatusService>(*this, m_options.instance);
+    auto clusterIntegrity = std::make_unique<ClusterIntegrityService>(*this, m_options.instance);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        packageManagement->CurrentStatus.Update(m_currentStatus);
+        std::swap(m_packageManagement, packageManagement);
+        std::swap(m_installStatus, installStatus);
+        std::swap(m_clusterIntegrity, clusterIntegrity);
+    }
+    // The retired skeletons go outside the lock: their teardown waits for nothing that takes it.
+    clusterIntegrity.reset();
+    installStatus.reset();
+    packageManagement.reset();
+    Offer();
+}
+
 void UpdateManager::SetFault(UcmMethod method, UcmFault fault, int times) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults[method] = FaultSlot{fault, times};

@@ -123,6 +123,11 @@ public:
     // Calls made while withdrawn throw zov::com::Service_not_available_exception.
     void Withdraw();
     bool IsOffered() const;
+    // After the binding's registry was reset (the process restarted within a
+    // test process), whose reset retired the skeletons: offers new ones over
+    // the same state (sessions, blocks, faults, call log). Not while a call
+    // of the process may still arrive.
+    void Reconnect();
 
     // The next `times` calls of `method` get the fault (a negative count: until cleared).
     void SetFault(UcmMethod method, UcmFault fault, int times = 1);
