@@ -2,6 +2,7 @@
 
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "sim/KeyCalculator.h"
+#include "sim/tester/DoIpConsole.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -410,15 +411,30 @@ int PlayScript(const std::vector<Step>& steps, TesterBench& bench, std::ostream&
 }
 
 int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err) {
-    const char* usage = "usage: velmora-tester [--root DIR] [--keep] SCRIPT\n";
+    const char* usage =
+        "usage: velmora-tester [--root DIR] [--keep] SCRIPT\n"
+        "       velmora-tester [--root DIR] [--keep] --doip PORT [--package blocks=ID:SIZE[,...]]\n";
     TesterBench::Options benchOptions;
     std::string scriptPath;
+    std::optional<DoIpConsoleOptions> doip;
+    std::string package;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--root" && i + 1 < argc) {
             benchOptions.root = argv[++i];
         } else if (argument == "--keep") {
             benchOptions.keepRoot = true;
+        } else if (argument == "--doip" && i + 1 < argc && !doip) {
+            const std::string port = argv[++i];
+            doip.emplace();
+            if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoul(port) > 65535) {
+                err << usage;
+                return kTesterScriptError;
+            }
+            doip->port = static_cast<uint16_t>(std::stoul(port));
+        } else if (argument == "--package" && i + 1 < argc) {
+            package = argv[++i];
         } else if (scriptPath.empty() && !argument.empty() && argument.front() != '-') {
             scriptPath = argument;
         } else {
@@ -426,7 +442,23 @@ int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err
             return kTesterScriptError;
         }
     }
-    if (scriptPath.empty()) {
+    if (doip) {
+        // Served instead of played: the tester is outside.
+        if (!scriptPath.empty()) {
+            err << usage;
+            return kTesterScriptError;
+        }
+        doip->root = benchOptions.root;
+        doip->keepRoot = benchOptions.keepRoot;
+        doip->package = package;
+        try {
+            return ServeOverDoIp(*doip, out, err);
+        } catch (const std::exception& error) {
+            out << "FAILED: " << error.what() << "\n";
+            return kTesterMismatch;
+        }
+    }
+    if (scriptPath.empty() || !package.empty()) {
         err << usage;
         return kTesterScriptError;
     }

@@ -37,7 +37,8 @@ int PlayScript(const std::vector<Step>& steps, TesterBench& bench, std::ostream&
 
 // `velmora-tester [--root DIR] [--keep] SCRIPT`: parses the script, builds a
 // bench (a fresh temporary sandbox unless --root), starts Velmora and plays.
-// Velmora's own log goes to standard error.
+// Velmora's own log goes to standard error. With `--doip PORT` it serves the
+// bench's DM to an outside tester instead (sim/tester/DoIpConsole.h).
 int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 }  // namespace sim

@@ -260,6 +260,18 @@ bool TesterBench::Running() const {
     return m_running;
 }
 
+int TesterBench::WaitForEnd() {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ended.wait(lock, [this] { return !m_running; });
+    }
+    if (m_process.joinable()) {
+        m_process.join();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_exitCode;
+}
+
 std::optional<SWupdateState> TesterBench::SwUpdateState() const {
     std::shared_ptr<KivRuntime> runtime;
     {

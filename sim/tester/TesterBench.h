@@ -75,6 +75,9 @@ public:
     // after an installation and a reset.
     void SwitchPartition();
     bool Running() const;
+    // Blocks until the process ends by itself (a signal, its own decision)
+    // and returns its exit code.
+    int WaitForEnd();
 
     // Builds the session's package: the downloaded blocks (id, size) in
     // this order with deterministic payloads and kPackageVersion, the other

@@ -6,7 +6,10 @@ usage: /usr/bin/python3 doip_scapy_test.py RUNNER CONFIG
 Starts RUNNER on a free port, waits (bounded) until it listens, then over one
 DoIP connection: the programming session, the SecurityAccess unlock with a key
 computed here from the configuration's "KeyCalculation", the tester
-fingerprint, and reads. Stops the runner at the end. Exit code 0 when every
+fingerprint, reads, and the download and check of the DPT and one logical
+block of a package the runner built and signed with the key its sandbox
+trusts (it writes the package's wire form to a file it names). Stops the
+runner at the end. Exit code 0 when every
 answer was the expected one, 1 at the first that was not.
 """
 
@@ -34,6 +37,8 @@ ANSWER_BOUND = 15.0
 TOTAL_BOUND = 150
 
 FINGERPRINT = bytes.fromhex("240315" "000000123456")
+# Two pieces of the configured transfer size, so that the sequence counter moves.
+PACKAGE = "blocks=0x01:6000"
 
 
 class Mismatch(Exception):
@@ -140,8 +145,9 @@ class Runner:
     def __init__(self, path):
         self.lines = []
         self.port = None
+        self.package = None
         self.listening = threading.Event()
-        self.process = subprocess.Popen([path, "0"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        self.process = subprocess.Popen([path, "0", "--package", PACKAGE], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                         text=True, errors="replace")
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -150,6 +156,8 @@ class Runner:
         # Drains the output all along, so the runner never blocks on a full pipe.
         for line in self.process.stdout:
             self.lines.append(line.rstrip("\n"))
+            if line.startswith("package "):
+                self.package = line[len("package "):].strip()
             if line.startswith("listening on 127.0.0.1:"):
                 self.port = int(line.rsplit(":", 1)[1])
                 self.listening.set()
@@ -200,6 +208,11 @@ def receive(sock):
     return DoIP(header + exact(length))
 
 
+def shown(frame, limit=24):
+    text = frame[:limit].hex(" ")
+    return text if len(frame) <= limit else "%s ... (%d bytes)" % (text, len(frame))
+
+
 def uds(sock, request, what):
     """Sends a UDS request as a diagnostic message; checks the positive ack
     and returns the UDS response."""
@@ -211,11 +224,39 @@ def uds(sock, request, what):
     expect(what + ": response addressed", (answer.payload_type, answer.source_address, answer.target_address),
            (0x8001, ENTITY, TESTER))
     response = answer[UDS]
-    print("     %s -> %s" % (bytes(request).hex(" "), bytes(response).hex(" ")))
+    print("     %s -> %s" % (shown(bytes(request)), shown(bytes(response))))
     return response
 
 
-def session(port, operations):
+def download(sock, block, transfer_size, what):
+    """RequestDownload, TransferData in pieces of the transfer size,
+    TransferExit and the 0x0202 check of one block, as a tester sends them."""
+    address = bytes.fromhex(block["address"])
+    payload = bytes.fromhex(block["payload"])
+    signature = bytes.fromhex(block["signature"])
+    expect(what + ": size announced is the payload's", block["size"], len(payload))
+    if not 1 <= len(address) <= 4 or transfer_size <= 0 or not payload:
+        raise Mismatch("%s: address %r, transfer size %d, %d bytes cannot be downloaded"
+                       % (what, block["address"], transfer_size, len(payload)))
+
+    request = bytes([0x34, 0x00, 0x40 | len(address)]) + address + struct.pack(">I", block["size"])
+    response = uds(sock, Raw(request), what + ": request download")
+    expect(what + ": download accepted", bytes(response), bytes.fromhex("74 20 0f fd"))
+
+    pieces = [payload[at:at + transfer_size] for at in range(0, len(payload), transfer_size)]
+    for number, piece in enumerate(pieces, start=1):
+        counter = number & 0xFF
+        response = uds(sock, Raw(bytes([0x36, counter]) + piece), "%s: transfer data %d" % (what, number))
+        expect("%s: piece %d taken" % (what, number), bytes(response), bytes([0x76, counter]))
+
+    response = uds(sock, Raw(bytes([0x37])), what + ": transfer exit")
+    expect(what + ": transfer ended", bytes(response), bytes.fromhex("77"))
+
+    response = uds(sock, Raw(bytes.fromhex("31 01 02 02") + signature), what + ": check memory")
+    expect(what + ": signature verified", bytes(response), bytes.fromhex("71 01 02 02 00"))
+
+
+def session(port, operations, package):
     sock = DoIPSocket(ip="127.0.0.1", port=port, activate_routing=True, source_address=TESTER)
     try:
         sock.ins.settimeout(ANSWER_BOUND)
@@ -247,6 +288,11 @@ def session(port, operations):
         expect("unknown target refused", (nack.payload_type, nack.nack_code), (0x8003, 0x03))
         response = uds(sock, UDS() / UDS_RDBI(identifiers=[0x0102]), "read after the refusal")
         expect("still served", bytes(response), bytes.fromhex("62 01 02 00"))
+
+        transfer_size = package["transfer_size"]
+        download(sock, package["dpt"], transfer_size, "DPT")
+        for block in package["blocks"]:
+            download(sock, block, transfer_size, "block " + block["address"])
     finally:
         sock.close()
 
@@ -276,7 +322,14 @@ def main(argv):
         if not runner.wait_listening(STARTUP_BOUND):
             raise Mismatch("the runner did not listen within %d s" % STARTUP_BOUND)
         print("runner listening on port %d" % runner.port)
-        session(runner.port, operations)
+        # The runner names its package before it listens.
+        if runner.package is None:
+            raise Mismatch("the runner named no package file")
+        with open(runner.package) as description:
+            package = json.load(description)
+        if not package.get("blocks"):
+            raise Mismatch("the package %s lists no block to download" % runner.package)
+        session(runner.port, operations, package)
     except (Mismatch, OSError, ValueError) as error:
         failure = str(error)
     finally:
