@@ -132,3 +132,15 @@ bool FileSystemImpl::CopyFile(const std::string& from, const std::string& to) {
 std::shared_ptr<FileSystemInterface> CreateFileSystem(const FileSystemOperations& operations) {
     return std::make_shared<FileSystemImpl>(operations);
 }
+
+FileSystemOperations SystemFileSystemOperations() {
+    FileSystemOperations operations;
+    operations.fsync = [](int fd) { return ::fsync(fd); };
+    operations.remove = [](const fs::path& path) { return fs::remove(path); };
+    operations.exists = [](const fs::path& path) { return fs::exists(path); };
+    operations.is_empty = [](const fs::path& path) { return fs::is_empty(path); };
+    operations.copy_file = [](const fs::path& from, const fs::path& to, fs::copy_options options) {
+        return fs::copy_file(from, to, options);
+    };
+    return operations;
+}

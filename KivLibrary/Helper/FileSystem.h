@@ -53,5 +53,7 @@ private:
 };
 
 std::shared_ptr<FileSystemInterface> CreateFileSystem(const FileSystemOperations& operations);
+// The system's fsync and the standard library's file operations.
+FileSystemOperations SystemFileSystemOperations();
 
 #endif

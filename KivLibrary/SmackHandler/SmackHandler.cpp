@@ -4,9 +4,6 @@
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -15,18 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-FileSystemOperations SystemOperations() {
-    FileSystemOperations operations;
-    operations.fsync = [](int fd) { return ::fsync(fd); };
-    operations.remove = [](const fs::path& path) { return fs::remove(path); };
-    operations.exists = [](const fs::path& path) { return fs::exists(path); };
-    operations.is_empty = [](const fs::path& path) { return fs::is_empty(path); };
-    operations.copy_file = [](const fs::path& from, const fs::path& to, fs::copy_options options) {
-        return fs::copy_file(from, to, options);
-    };
-    return operations;
-}
 
 // Absolute, with symbolic links of the existing part resolved, "." and ".."
 // folded and no trailing separator.
@@ -57,7 +42,7 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
 }  // namespace
 
 SmackHandler::SmackHandler(std::shared_ptr<ISmackConfiguration> configuration)
-    : SmackHandler(std::move(configuration), CreateFileSystem(SystemOperations())) {}
+    : SmackHandler(std::move(configuration), CreateFileSystem(SystemFileSystemOperations())) {}
 
 SmackHandler::SmackHandler(std::shared_ptr<ISmackConfiguration> configuration,
                            std::shared_ptr<FileSystemInterface> fileSystem)

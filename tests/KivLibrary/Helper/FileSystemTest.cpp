@@ -18,26 +18,13 @@ using testsupport::Sandbox;
 
 namespace {
 
-// The table the production code fills: the system fsync and the standard library.
-FileSystemOperations RealOperations() {
-    FileSystemOperations operations;
-    operations.fsync = [](int fd) { return ::fsync(fd); };
-    operations.remove = [](const fs::path& path) { return fs::remove(path); };
-    operations.exists = [](const fs::path& path) { return fs::exists(path); };
-    operations.is_empty = [](const fs::path& path) { return fs::is_empty(path); };
-    operations.copy_file = [](const fs::path& from, const fs::path& to, fs::copy_options options) {
-        return fs::copy_file(from, to, options);
-    };
-    return operations;
-}
-
 class FileSystemTest : public ::testing::Test {
 protected:
     std::shared_ptr<FileSystemInterface> Make() { return CreateFileSystem(operations); }
 
     Sandbox box;
     LogCapture capture;
-    FileSystemOperations operations = RealOperations();
+    FileSystemOperations operations = SystemFileSystemOperations();
     std::vector<int> syncedFds;
 };
 
