@@ -432,11 +432,13 @@ TEST_F(UcmAdaptorTest, CurrentStatusArrivesOnceAfterEveryReOffer) {
     StartUcm();
     MakeAdaptor();
     for (int round = 0; round < 2; ++round) {
+        // Counted before the withdrawal: the re-offer's value may arrive
+        // before Offer() returns.
+        const size_t before = m_statuses->Size();
         m_ucm->Withdraw();
         m_ucm->Offer();
         // Each re-offer is seen (the current value comes again), and the
         // client moves its subscription to the new proxy.
-        const size_t before = m_statuses->Size();
         ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() > before; }));
         ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
     }
