@@ -19,6 +19,7 @@
 #include "sim/UpdateManager.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -36,16 +37,7 @@ namespace {
 using sim::Bytes;
 using testsupport::Level;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes all;

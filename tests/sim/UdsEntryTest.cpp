@@ -11,6 +11,7 @@
 #include "sim/UdsServiceStack.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -27,16 +28,7 @@ namespace {
 using sim::Bytes;
 using testsupport::Level;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 Bytes Cat(Bytes head, const Bytes& tail) {
     head.insert(head.end(), tail.begin(), tail.end());

@@ -15,6 +15,7 @@
 #include "sim/UpdateManager.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
+#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -39,16 +40,7 @@ constexpr uint16_t kBlockB = 2;
 constexpr size_t kPiece = 4093;  // the shipped "transfer_size"
 const Bytes kDownloadAccepted = {0x74, 0x20, 0x0F, 0xFD};
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 Bytes RequestDownloadFrame(uint16_t id, uint32_t size) {
     return {0x34,
