@@ -15,6 +15,22 @@ namespace {
 
 constexpr uint32_t kNoSession = SessionData::kNoUcmSession;
 
+// The in-progress state is what the next start repeats. Until it is durable,
+// a UCM operation would leave the medium on the state before it: the next
+// start would then repeat an older step against a session UCM has already
+// committed or closed, and stay stuck on it. Without it the step waits for
+// the next start.
+bool PersistInProgress(const std::shared_ptr<SWupdateStatus>& status, PersistentDataStorage& storage,
+                       SWupdateState state, const std::string& step) {
+    const bool written = UpdateSwStatus(status, state, step);
+    if (!written || !storage.SyncToStorage()) {
+        LogError() << step << ": " << toString(state) << " is not durable; no UCM call before the next start"
+                   << VLMR_FILE_LINE;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 SWupdateState KivRuntime::CurrentSwState() {
@@ -161,8 +177,10 @@ void KivRuntime::finish_update_no_update(uint32_t sessionId) {
     if (download && sessionId != kNoSession) {
         LogInfo() << "Undo SW download during Startup: ucm sessionId: " << sessionId << VLMR_FILE_LINE;
         const bool wasUndo = state == SWupdateState::UNDO_DOWNLOAD;
-        update_sw_status(SWupdateState::UNDO_DOWNLOAD, "finish_update_no_update");
-        (void)m_storage->SyncToStorage();
+        if (!PersistInProgress(m_sessionData->GetSWupdateStatus(), *m_storage, SWupdateState::UNDO_DOWNLOAD,
+                               "finish_update_no_update")) {
+            return;
+        }
         if (!m_ucmAdaptor || !m_ucmAdaptor->DOClose(sessionId, wasUndo)) {
             LogError() << "Undo SW download during Startup: closing of sessionId :" << sessionId << " has FAILED"
                        << VLMR_FILE_LINE;
@@ -194,8 +212,10 @@ void KivRuntime::finish_update_no_update(uint32_t sessionId) {
 }
 
 bool KivRuntime::DoCommit(uint32_t sessionId, bool ignoreError) {
-    update_sw_status(SWupdateState::UPDATE_IN_PROGRESS_COMMIT, "DoCommit");
-    (void)m_storage->SyncToStorage();
+    if (!PersistInProgress(m_sessionData->GetSWupdateStatus(), *m_storage, SWupdateState::UPDATE_IN_PROGRESS_COMMIT,
+                           "DoCommit")) {
+        return false;
+    }
     if (!m_ucmAdaptor || !m_ucmAdaptor->commitUpdate(sessionId, ignoreError)) {
         LogError() << "Committing of sessionId :" << sessionId << " has FAILED" << VLMR_FILE_LINE;
         return false;
@@ -204,8 +224,10 @@ bool KivRuntime::DoCommit(uint32_t sessionId, bool ignoreError) {
 }
 
 bool KivRuntime::DoClose(uint32_t sessionId, bool ignoreInvalidSession) {
-    update_sw_status(SWupdateState::UPDATE_IN_PROGRESS_CLOSE, "DoClose");
-    (void)m_storage->SyncToStorage();
+    if (!PersistInProgress(m_sessionData->GetSWupdateStatus(), *m_storage, SWupdateState::UPDATE_IN_PROGRESS_CLOSE,
+                           "DoClose")) {
+        return false;
+    }
     if (!m_ucmAdaptor || !m_ucmAdaptor->DOClose(sessionId, ignoreInvalidSession)) {
         LogError() << "Closing of sessionId :" << sessionId << " has FAILED in DoClose" << VLMR_FILE_LINE;
         return false;
@@ -227,8 +249,10 @@ bool KivRuntime::DoClose(uint32_t sessionId, bool ignoreInvalidSession) {
 }
 
 bool KivRuntime::DoRollback(uint32_t sessionId, bool ignoreInvalidSession) {
-    update_sw_status(SWupdateState::ROLLBACK_IN_PROGRESS, "DoRollback");
-    (void)m_storage->SyncToStorage();
+    if (!PersistInProgress(m_sessionData->GetSWupdateStatus(), *m_storage, SWupdateState::ROLLBACK_IN_PROGRESS,
+                           "DoRollback")) {
+        return false;
+    }
     if (!m_ucmAdaptor || !m_ucmAdaptor->DOClose(sessionId, ignoreInvalidSession)) {
         LogError() << "Closing of sessionId :" << sessionId << " has FAILED in DoRollback" << VLMR_FILE_LINE;
         return false;

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <limits>
@@ -54,9 +55,26 @@ public:
     }
     size_t Count() const { return m_count; }
 
+    // The sync numbered `from` fails, and with `onward` every later one of
+    // the start too, as a medium that reports its failure while the process
+    // and UCM go on.
+    void FailSyncs(size_t from, bool onward) {
+        m_syncs = 0;
+        m_failFrom = from;
+        m_failOnward = onward;
+    }
+    bool SyncFails() {
+        const size_t n = ++m_syncs;
+        return n == m_failFrom || (m_failOnward && n > m_failFrom);
+    }
+    size_t Syncs() const { return m_syncs; }
+
 private:
     std::atomic<size_t> m_count{0};
     std::atomic<size_t> m_cutAfter{kNever};
+    std::atomic<size_t> m_syncs{0};
+    std::atomic<size_t> m_failFrom{kNever};
+    std::atomic<bool> m_failOnward{false};
 };
 
 // The raw storage of the process with every write and sync counted as an event.
@@ -89,7 +107,12 @@ public:
     bool Set(const std::string& k, const std::vector<uint8_t>& v) override { return Write(m_inner->Set(k, v)); }
     bool Clear() override { return Write(m_inner->Clear()); }
     bool Remove(const std::string& k) override { return Write(m_inner->Remove(k)); }
-    bool Persist() override { return Write(m_inner->Persist()); }
+    bool Persist() override {
+        if (m_power.SyncFails()) {
+            ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSyncToStorage, 1);
+        }
+        return Write(m_inner->Persist());
+    }
 
 private:
     bool Write(bool result) {
@@ -640,6 +663,71 @@ TEST_F(RecoveryTest, APowerCutAtAnyPointOfTheRecoveryConvergesOnTheNextStart) {
         << "power cuts: " << points << " points in "
         << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
         << " ms" << std::endl;
+}
+
+// The calls that change what UCM holds, without the status queries.
+std::vector<std::string> Operations(const std::vector<std::string>& calls) {
+    std::vector<std::string> operations;
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(operations),
+                 [](const std::string& call) { return call.rfind("Get", 0) != 0; });
+    return operations;
+}
+
+// A sync of the recovery that fails while UCM goes on answering, once or for
+// the rest of the start: no UCM operation may run ahead of its in-progress
+// state, so that the next start, over a sound medium, finishes the update as
+// a start without the fault does.
+TEST_F(RecoveryTest, AFailingSyncAtAnyStepOfTheRecoveryIsFinishedOnTheNextStart) {
+    const std::vector<Row> scenarios = {
+        {10, true, true, Ucm::kAnswering},   // commit and close
+        {10, true, false, Ucm::kAnswering},  // roll back
+        {3, true, true, Ucm::kAnswering},    // undo a download
+        {6, true, true, Ucm::kAnswering},    // undo again
+        {7, true, true, Ucm::kAnswering},    // commit again
+        {8, true, true, Ucm::kAnswering},    // close again
+        {9, true, true, Ucm::kAnswering},    // roll back again
+    };
+    size_t points = 0;
+    for (const Row& row : scenarios) {
+        SCOPED_TRACE(row.Name());
+        Seed(row);
+        m_power.FailSyncs(Power::kNever, false);
+        ASSERT_EQ(RunOnce(), 0);
+        const size_t syncs = m_power.Syncs();
+        const DbSnapshot end = Snapshot();
+        const std::string endUcm = m_ucmState;
+        const std::vector<std::string> endCalls = m_calls;
+        ASSERT_EQ(toString(end.state), toString(SWupdateState::IDLE)) << capture.Dump();
+
+        for (size_t n = 1; n <= syncs; ++n) {
+            for (const bool onward : {false, true}) {
+                SCOPED_TRACE("sync " + std::to_string(n) + (onward ? " and every later one" : " alone") + " fails");
+                Seed(row);
+                m_power.FailSyncs(n, onward);
+                capture.Clear();
+                ASSERT_EQ(RunOnce(), 0);
+                // UCM sees no operation a start without the fault would not make.
+                const std::vector<std::string> faulty = Operations(m_calls);
+                const std::vector<std::string> endOperations = Operations(endCalls);
+                EXPECT_TRUE(faulty.size() <= endOperations.size() &&
+                            std::equal(faulty.begin(), faulty.end(), endOperations.begin()))
+                    << testing::PrintToString(faulty) << capture.Dump();
+                ara::per::testhook::Reset();
+                m_power.FailSyncs(Power::kNever, false);
+                capture.Clear();
+                ASSERT_EQ(RunOnce(), 0);
+                ++points;
+                EXPECT_EQ(Snapshot(), end) << capture.Dump();
+                EXPECT_EQ(m_ucmState, endUcm);
+                // ... and what is left of the recovery succeeds at once.
+                for (const std::string& call : m_calls) {
+                    EXPECT_EQ(call.find(" x"), std::string::npos) << testing::PrintToString(m_calls);
+                }
+                EXPECT_EQ(m_cleanupDtc->m_state.load(), 0);
+            }
+        }
+    }
+    std::cout << "failing syncs: " << points << " points" << std::endl;
 }
 
 }  // namespace
