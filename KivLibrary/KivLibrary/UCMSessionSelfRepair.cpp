@@ -10,7 +10,25 @@
 
 namespace {
 constexpr CurrentStatusType kNotReported = 2;
+
+// The states in which a session UCM holds without a record can only be a
+// download's: the repair ends that download. The states of an update's
+// completion (commit, close, rollback) and the installed states belong to
+// the completion at start-up, which still has records to copy: IDLE would
+// drop that step for good.
+bool OwnedByRepair(SWupdateState state) {
+    switch (state) {
+        case SWupdateState::INVALID:
+        case SWupdateState::IDLE:
+        case SWupdateState::TRANSFER_IN_PROGRESS:
+        case SWupdateState::INSTALL_IN_PROGRESS:
+        case SWupdateState::UNDO_DOWNLOAD:
+            return true;
+        default:
+            return false;
+    }
 }
+}  // namespace
 
 UCMSessionSelfRepairImpl::UCMSessionSelfRepairImpl(std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
                                                    std::shared_ptr<SessionData> sessionData,
@@ -69,7 +87,13 @@ bool UCMSessionSelfRepairImpl::SessionAutoRepair() {
     }
     LogInfo() << "SessionAutoRepair: SessionId " << newest << " closed" << VLMR_FILE_LINE;
     CommitAndCloseOlderSessions(newest);
-    UpdateSwStatus(SWupdateState::IDLE, "SessionAutoRepair");
+    const SWupdateState state = m_sessionData->GetSWupdateState();
+    if (OwnedByRepair(state)) {
+        UpdateSwStatus(SWupdateState::IDLE, "SessionAutoRepair");
+    } else {
+        LogInfo() << "SessionAutoRepair: SW update state " << toString(state)
+                  << " kept for the completion of the update" << VLMR_FILE_LINE;
+    }
     return true;
 }
 

@@ -784,23 +784,41 @@ TEST_F(RecoveryTest, TheIntegrityCachesStartFromTheStoredResults) {
 
 namespace {
 
-// A close whose UPDATED records cannot be read copies nothing: the INSTALLED
-// records stay and so does the in-progress state, for the next start.
+// A close whose UPDATED records cannot be read copies nothing:
+// the INSTALLED records stay and so does the in-progress state, for the next
+// start, also when UCM still holds a session without a record and the
+// self-repair closes it.
 TEST_F(RecoveryTest, UnreadableUpdatedRecordsNeverReplaceTheInstalledOnes) {
-    const Row row{8, true, true, Ucm::kAnswering};
-    Seed(row);
-    {
-        testsupport::DatabaseStack stack(kDatabase);
-        ASSERT_TRUE(stack.raw->Set(DatabaseKeys::kUpdatedLogicalBlocks, std::vector<uint8_t>{0x07}));
-        ASSERT_TRUE(stack.raw->Persist());
+    const struct {
+        Row row;
+        std::vector<std::string> calls;
+        std::string failure;
+    } cases[] = {
+        {{8, true, true, Ucm::kAnswering},
+         {X},
+         "Closing of sessionId :10775 has FAILED; state = UPDATE_IN_PROGRESS_CLOSE"},
+        {{8, false, true, Ucm::kAnswering},
+         kCloseThenRepair,
+         "Closing of sessionId :4294967295 has FAILED; state = UPDATE_IN_PROGRESS_CLOSE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row.Name());
+        Seed(c.row);
+        {
+            testsupport::DatabaseStack stack(kDatabase);
+            ASSERT_TRUE(stack.raw->Set(DatabaseKeys::kUpdatedLogicalBlocks, std::vector<uint8_t>{0x07}));
+            ASSERT_TRUE(stack.raw->Persist());
+        }
+        capture.Clear();
+        ASSERT_EQ(RunOnce(), 0);
+        const DbSnapshot after = Snapshot();
+        EXPECT_EQ(toString(after.state), toString(static_cast<SWupdateState>(c.row.state))) << capture.Dump();
+        EXPECT_EQ(after.installedBlocks, m_installed);
+        EXPECT_EQ(after.installedEcuInfo, EcuInfo::ReprogrammableAndConsistent);
+        EXPECT_EQ(m_calls, c.calls);
+        EXPECT_EQ(m_cleanupDtc->m_state.load(), 1);
+        EXPECT_TRUE(capture.Contains(c.failure));
     }
-    ASSERT_EQ(RunOnce(), 0);
-    const DbSnapshot after = Snapshot();
-    EXPECT_EQ(toString(after.state), toString(SWupdateState::UPDATE_IN_PROGRESS_CLOSE)) << capture.Dump();
-    EXPECT_EQ(after.installedBlocks, m_installed);
-    EXPECT_EQ(after.installedEcuInfo, EcuInfo::ReprogrammableAndConsistent);
-    EXPECT_EQ(m_cleanupDtc->m_state.load(), 1);
-    EXPECT_TRUE(capture.Contains("Closing of sessionId :10775 has FAILED; state = UPDATE_IN_PROGRESS_CLOSE"));
 }
 
 }  // namespace
