@@ -378,6 +378,15 @@ TEST_F(DependenciesTest, EachCheckFailsOnceAndAllPassingCompletesTheInstallation
              b[0].f1abVersion = {{'0', '1', '0', '1'}};
          },
          none, 4},
+        // The medium refuses INSTALL_COMPLETE (no database, as in a fast
+        // shutdown): the next start would roll back, so no success is reported.
+        {"state change refused", [](Blocks&) {},
+         [](DependenciesTest& t) {
+             t.status = std::make_shared<SWupdateStatus>(nullptr);
+             t.status->SetStatus(SWupdateState::INSTALL_IN_PROGRESS);
+             t.session->SetSWupdateStatus(t.status);
+         },
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
