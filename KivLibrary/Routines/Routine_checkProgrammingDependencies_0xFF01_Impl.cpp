@@ -111,8 +111,19 @@ void RoutineService_ff01_Impl::checkProgrammingDependencies(uint8_t& result) {
     LogInfo() << "Check Programming dependencies successful! => SW_UPDATE_STATE_InstallComplete" << VLMR_FILE_LINE;
     // Without the state holder there is no state to change: a failed change.
     const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
+    const SWupdateState previous = status ? status->GetStatus() : SWupdateState::INVALID;
     if (!status || !status->SetStatus(SWupdateState::INSTALL_COMPLETE)) {
         LogError() << "checkProgrammingDependencies: failed to update SW status to InstallComplete" << VLMR_FILE_LINE;
+        // The medium did not take INSTALL_COMPLETE (fast shutdown, no database):
+        // the next start would roll the update back, so the tester must not be
+        // told it is complete, and memory must not claim it either.
+        if (status && !status->SetStatus(previous)) {
+            LogError() << "checkProgrammingDependencies: failed to update SW status to " << toString(previous)
+                       << VLMR_FILE_LINE;
+        }
+        m_sessionData->SetDependencyCheckResult(true);
+        result = kStateNotChanged;
+        return;
     }
     if (m_sessionData->GetUcmSessionId() != SessionData::kNoUcmSession) {
         PersistUpdatedPartition();

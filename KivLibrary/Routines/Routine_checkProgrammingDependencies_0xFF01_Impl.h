@@ -27,6 +27,8 @@ public:
     static constexpr uint8_t kLogisticsOrF1ab = 4;
     static constexpr uint8_t kNoRfsData = 5;
     static constexpr uint8_t kRfsCheckFailed = 6;
+    // The checks passed but INSTALL_COMPLETE could not be stored.
+    static constexpr uint8_t kStateNotChanged = kLogisticsOrF1ab;
 
     RoutineService_ff01_Impl(const std::string& instance, uint8_t mode, const RoutineDependencies& dependencies);
     ~RoutineService_ff01_Impl() override = default;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -39,10 +40,31 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
     return true;
 }
 
+// The system's operations, except that a source file that is a symbolic link
+// is never copied: a link placed into the source after it was checked would
+// otherwise still bring a file from anywhere into the tree.
+FileSystemOperations NoLinkFollowingOperations() {
+    FileSystemOperations operations = SystemFileSystemOperations();
+    operations.copy_file = [copy = operations.copy_file](const fs::path& from, const fs::path& to,
+                                                         fs::copy_options options) {
+        if (fs::is_symlink(fs::symlink_status(from))) {
+            throw fs::filesystem_error("symbolic link not followed", from, to,
+                                       std::make_error_code(std::errc::operation_not_permitted));
+        }
+        return copy(from, to, options);
+    };
+    return operations;
+}
+
+// A partition name is one plain path element.
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 }  // namespace
 
 SmackHandler::SmackHandler(std::shared_ptr<ISmackConfiguration> configuration)
-    : SmackHandler(std::move(configuration), CreateFileSystem(SystemFileSystemOperations())) {}
+    : SmackHandler(std::move(configuration), CreateFileSystem(NoLinkFollowingOperations())) {}
 
 SmackHandler::SmackHandler(std::shared_ptr<ISmackConfiguration> configuration,
                            std::shared_ptr<FileSystemInterface> fileSystem)
@@ -53,9 +75,58 @@ void SmackHandler::BuildPaths() {
     std::string partition = m_configuration->GetInactivePartition();
     std::transform(partition.begin(), partition.end(), partition.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    m_srcPath = root + "/" + partition + "/" + m_configuration->GetSmackSourceDir() + "/";
-    m_destPath = root + "/" + partition + "/" + m_configuration->GetSmackDestinationDir() + "/";
+    m_partition = partition;
+    m_treePath = root + "/" + partition;
+    m_srcPath = m_treePath + "/" + m_configuration->GetSmackSourceDir() + "/";
+    m_destPath = m_treePath + "/" + m_configuration->GetSmackDestinationDir() + "/";
     LogInfo() << "SMACK Staging. m_srcPath=" << m_srcPath << " m_destPath=" << m_destPath << VLMR_FILE_LINE;
+}
+
+bool SmackHandler::StaysInsideTree(const std::string& configured) const {
+    if (!IsPlainName(m_partition)) {
+        LogError() << "SMACK Staging: Refusing to stage, partition name is not a plain name: " << m_partition
+                   << VLMR_FILE_LINE;
+        return false;
+    }
+    fs::path current(m_treePath);
+    for (const fs::path& element : fs::path(configured)) {
+        if (element == "..") {
+            LogError() << "SMACK Staging: Refusing to stage outside the partition tree: " << configured
+                       << VLMR_FILE_LINE;
+            return false;
+        }
+        if (element.empty() || element == "." || element.has_root_directory()) {
+            continue;
+        }
+        current /= element;
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(current, error);
+        if (fs::is_symlink(status)) {
+            LogError() << "SMACK Staging: Refusing to follow a symbolic link: " << current.string() << VLMR_FILE_LINE;
+            return false;
+        }
+        if (!fs::exists(status)) {
+            break;  // missing: staging is skipped
+        }
+    }
+    return true;
+}
+
+bool SmackHandler::SourceHoldsNoLinks() const {
+    std::error_code error;
+    for (fs::directory_iterator it(m_srcPath, error), end; !error && it != end; it.increment(error)) {
+        if (it->is_symlink(error) || error) {
+            LogError() << "SMACK Staging: Refusing to follow a symbolic link: " << it->path().string()
+                       << VLMR_FILE_LINE;
+            return false;
+        }
+    }
+    if (error) {
+        LogError() << "SMACK Staging: Refusing to stage, source not listable: " << m_srcPath << ": " << error.message()
+                   << VLMR_FILE_LINE;
+        return false;
+    }
+    return true;
 }
 
 bool SmackHandler::CheckDirectories() {
@@ -86,8 +157,16 @@ bool SmackHandler::Stage() {
     }
     try {
         BuildPaths();
+        if (!StaysInsideTree(m_configuration->GetSmackSourceDir()) ||
+            !StaysInsideTree(m_configuration->GetSmackDestinationDir())) {
+            return false;
+        }
         if (!CheckDirectories()) {
             return true;
+        }
+        // Checked before the destination is emptied, so a refusal keeps it.
+        if (!SourceHoldsNoLinks()) {
+            return false;
         }
         if (DirectoriesOverlap()) {
             LogError() << "SMACK Staging: Source and destination overlap, refusing to stage: " << m_srcPath << " , "

@@ -17,7 +17,8 @@ public:
     SmackHandler(std::shared_ptr<ISmackConfiguration> configuration, std::shared_ptr<FileSystemInterface> fileSystem);
 
     // True when the files were staged or staging was skipped (a directory is
-    // missing); false when a step failed or the two directories overlap.
+    // missing); false when a step failed, the two directories overlap, or a
+    // directory or source file would lead out of the partition's tree.
     bool Stage();
 
     const std::string& SourcePath() const { return m_srcPath; }
@@ -25,6 +26,13 @@ public:
 
 private:
     void BuildPaths();
+    // Both directories must lie in the partition's tree as configured: no
+    // "..", and no symbolic link from the tree down to them (a link would let
+    // staging empty or fill a folder anywhere). A missing part ends the walk.
+    bool StaysInsideTree(const std::string& configured) const;
+    // Only plain files are staged: a link in the source would copy a file
+    // from outside the tree in.
+    bool SourceHoldsNoLinks() const;
     // False when a directory is missing: nothing is to be staged.
     bool CheckDirectories();
     // Emptying a destination that is, holds or lies inside the source would
@@ -33,6 +41,8 @@ private:
 
     std::shared_ptr<ISmackConfiguration> m_configuration;
     std::shared_ptr<FileSystemInterface> m_fileSystem;
+    std::string m_partition;
+    std::string m_treePath;
     std::string m_srcPath;
     std::string m_destPath;
 };

@@ -348,6 +348,38 @@ TEST_F(ReadAndResetTest, EcuResetInEveryUpdateState) {
     EXPECT_EQ(dm.Uds({0x22, 0x01, 0x02}), (Bytes{0x62, 0x01, 0x02, 0x00}));
 }
 
+// Two HardResets at once during a download: the second waits for the first,
+// so the download is undone at UCM once and the second finds the idle state.
+TEST_F(ReadAndResetTest, TwoEcuResetsAtOnceRunOneAfterTheOther) {
+    stack.AutonomousCheck() = std::make_shared<CountingCheck>();
+    EnterProgrammingSession();
+    UCM::StartOutput started;
+    ASSERT_TRUE(WaitUntil([&] { return adaptor->Start(started); }));
+    ASSERT_TRUE(adaptor->TransferStart(started.id, 64));
+    session->SetUcmSessionId(started.id);
+    ASSERT_TRUE(storage->WriteUcmSessionId(started.id));
+    SetState(SWupdateState::TRANSFER_IN_PROGRESS);
+
+    // The first reset is held at UCM until the second has arrived.
+    ucm.SetFault(sim::UcmMethod::kTransferExit, sim::UcmFault::Drop());
+    const size_t entered = capture.Count("EcuReset: Process will be started!");
+    Bytes first;
+    Bytes second;
+    std::thread firstReset([&] { first = dm.Uds({0x11, 0x01}); });
+    EXPECT_TRUE(WaitUntil([&] { return ucm.OutstandingBlocking() == 1; }));
+    std::thread secondReset([&] { second = dm.Uds({0x11, 0x01}); });
+    EXPECT_TRUE(WaitUntil([&] { return capture.Count("EcuReset: Process will be started!") == entered + 2; }));
+    EXPECT_EQ(ucm.ReleaseDropped(), 1U);
+    firstReset.join();
+    secondReset.join();
+
+    EXPECT_EQ(first, (Bytes{0x51, 0x01}));
+    EXPECT_TRUE(second == (Bytes{0x51, 0x01}) || second == (Bytes{0x7F, 0x11, 0x7E})) << capture.Dump();
+    EXPECT_EQ(ucm.CountCalls(sim::UcmMethod::kTransferExit), 1U);
+    EXPECT_EQ(ucm.CountCalls(sim::UcmMethod::kClose), 1U);
+    EXPECT_EQ(status->GetStatus(), SWupdateState::IDLE);
+}
+
 TEST(DiagnosticInfoTest, PublishedOnTheHousekeepingAndJavaVmsOnly) {
     testsupport::Sandbox box{true};
     struct Case {

@@ -164,6 +164,8 @@ TEST_F(UdsEntryTest, EveryCheckOfEachHandlerInItsOrderWithItsNrc) {
         {"suppress bit dropped", nullptr, {0x28, 0x83, 0x01}, {0x68, 0x03}, &cc, 4, nullptr},
         {"manufacturer type", nullptr, {0x28, 0x40, 0x01}, {0x68, 0x40}, &cc, 4, nullptr},
         {"with node id", nullptr, {0x28, 0x04, 0xF1, 0x12, 0x34}, {0x68, 0x04}, &cc, 4, nullptr},
+        {"enhanced address without node id", nullptr, {0x28, 0x05, 0x01}, {0x7F, 0x28, 0x13}, &cc, 3, nullptr},
+        {"enhanced address", nullptr, {0x28, 0x05, 0x01, 0x12, 0x34}, {0x68, 0x05}, &cc, 4, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -281,6 +281,8 @@ struct Case {
     std::vector<std::string> requests;  // with the partition read
     int major;
     bool block1Answered;  // else its stored IVD is kept
+    SWupdateState state = SWupdateState::IDLE;
+    std::vector<int> minor = {DTC_PASSED};
 };
 
 TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) {
@@ -317,12 +319,22 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
          {"c1/A", "c1/A", "c1/A", "c1/A", "c2/A", "c3/A", "c2/B", "c3/B"},
          DTC_PASSED,
          false},
+        // Outside IDLE the mirror partition is neither requested nor judged.
+        {"rolling back",
+         false,
+         {},
+         {"c1/A", "c2/A", "c3/A"},
+         DTC_PASSED,
+         true,
+         SWupdateState::ROLLBACK_IN_PROGRESS,
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CheckBench fixture;  // fresh stack per case
         fixture.configuration->activePartitionName = c.activeIsB ? "b" : "a";
         fixture.ucm->script = c.script;
+        fixture.status->SetStatus(c.state);
         // Short supervision only where an answer is meant to be lost, so that
         // a late answer under load is never taken for a lost one.
         bool drops = false;
@@ -334,7 +346,7 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
         EXPECT_EQ(fixture.ucm->Requests(), c.requests);
         EXPECT_FALSE(fixture.ucm->Overlapped());
         EXPECT_EQ(fixture.major->States(), std::vector<int>{c.major});
-        EXPECT_EQ(fixture.minor->States(), std::vector<int>{DTC_PASSED});
+        EXPECT_EQ(fixture.minor->States(), c.minor);
         EXPECT_TRUE(fixture.session->GetIvdRequestCluster().empty());
 
         const LogicalBlock block1 = fixture.Installed(1);

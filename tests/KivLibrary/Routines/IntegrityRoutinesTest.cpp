@@ -204,7 +204,12 @@ public:
 // ---- 0x0253 ---------------------------------------------------------------------
 
 TEST_F(IntegrityRoutinesTest, LocalCalculationAndRangeChecks) {
-    BuildCheck();  // the hash needs the blocks' integrity data
+    // The hash needs every block's integrity data: the supervision must not
+    // give a slow answer up.
+    BuildCheck({kBound, kBound, 2});
+    for (const LogicalBlockCache& block : session->GetInstalledLogistics()->blocks) {
+        ASSERT_TRUE(block.IVD_IsValid) << block.id << capture.Dump();
+    }
     Build();
     IvdOutput local = StartIvd(1).get();
     EXPECT_EQ(local.IVD_Result, 0);
@@ -351,6 +356,10 @@ TEST_F(IntegrityRoutinesTest, ModuleHashRunReportsProgressAndTheHash) {
     Build();
     EXPECT_EQ(Mhv(mhv->RequestResults(kMeta)), (Nrc3{0x24, 0, 0}));
     EXPECT_EQ(Mhv(mhv->Start(kMeta, 2, 1)), (Nrc3{0, 0x31, 0}));
+    session->SetUcmCopyInProgress(true);  // the start-up phase
+    EXPECT_EQ(Mhv(mhv->Start(kMeta, 1, 1)), (Nrc3{0, 0x22, 0}));
+    EXPECT_FALSE(session->Rid029ARunning);
+    session->SetUcmCopyInProgress(false);
 
     updateManager->SetFault(sim::UcmMethod::kGetSwClusterIntegrity, sim::UcmFault::Drop(), 1);
     EXPECT_EQ(StartMhv().Resp_Status, 1);
@@ -426,11 +435,15 @@ TEST_F(IntegrityRoutinesTest, IntegrityRoutinesExcludeEachOtherAndHoldOffProgram
     ASSERT_TRUE(preconditions);
     EXPECT_NO_THROW(preconditions->Start(kMeta).get());
 
-    // 0x0253 waits for the other instance: 0x029A and 0x0203 are refused.
+    // 0x0253 waits for the other instance: 0x029A, 0x0203 and a second
+    // 0x0253 are refused.
     alien = std::make_unique<sim::AlienKiv>(kAlien);
     alien->SetStartBehaviour(Behaviour::Silent());
     auto forwarded = StartIvd();
     ASSERT_TRUE(alien->WaitForStartCalls(1, kBound));
+    auto twice = StartIvd(1);
+    EXPECT_EQ(Outcome(twice), 0x22);
+    EXPECT_TRUE(session->Rid0253Running);
     EXPECT_EQ(Mhv(mhv->Start(kMeta, 1, 1)), (Nrc3{0, 0x22, 0}));
     EXPECT_FALSE(session->Rid029ARunning);
     auto heldOff = preconditions->Start(kMeta);

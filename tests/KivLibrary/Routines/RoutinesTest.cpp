@@ -154,6 +154,50 @@ TEST_F(CheckMemoryTest, UnreadableDowngradeFloorFailsTheCheck) {
     EXPECT_TRUE(capture.Contains(Level::kError, "downgrade protection cannot be checked"));
 }
 
+// A downloaded logical block may not be older than the installed one: the DPT
+// lists block 1 at "0002", the installed record varies.
+TEST_F(CheckMemoryTest, DownloadedBlockAgainstTheInstalledVersion) {
+    struct Case {
+        const char* name;
+        const char* installed;
+        bool listed;
+        uint8_t status;
+    };
+    const Case cases[] = {
+        {"newer than installed", "0001", true, 0x00},
+        {"same as installed", "0002", true, 0x00},
+        {"older than installed", "0003", true, 0x81},
+        {"not in the DPT", "0001", false, 0x81},
+    };
+    const sim::Package package = Packages().Build();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        configuration->flashBlocks = package.configuredBlockIds;
+        ASSERT_TRUE(database->WriteUpdatedLogicalBlocks(package.installedBlocks));
+        DownloadDpt(package.dpt);
+        ASSERT_EQ(Connect<CheckMemoryProxy>()->Start(kMeta, package.dpt.signature).get().routineStatus, 0)
+            << capture.Dump();
+        for (LogicalBlockCache& block : session->GetInstalledLogistics()->blocks) {
+            if (block.id == 1) {
+                std::copy(c.installed, c.installed + 4, block.rfsCurrentVersion.begin());
+            }
+        }
+        if (!c.listed) {
+            session->GetRFS()->ClearDowngradeTable();
+        }
+        Download(package.blocks.front());
+        EXPECT_EQ(Connect<CheckMemoryProxy>()->Start(kMeta, package.blocks.front().signature).get().routineStatus,
+                  c.status)
+            << capture.Dump();
+        EXPECT_EQ(session->GetMemoryFailureFlag(), c.status != 0);
+        EcuInfo info = EcuInfo::ReprogrammableAndConsistent;
+        ASSERT_TRUE(database->ReadUpdatedEcuInfo(info));
+        EXPECT_EQ(info, c.status == 0 ? EcuInfo::ReprogrammableAndConsistent : EcuInfo::ProgrammingNotConsistent);
+    }
+}
+
 // ---- 0xC010 -------------------------------------------------------------------
 
 // Persists like the real holder but reports the change to INSTALL_IN_PROGRESS as refused.
@@ -378,6 +422,34 @@ TEST_F(DependenciesTest, EachCheckFailsOnceAndAllPassingCompletesTheInstallation
              b[0].f1abVersion = {{'0', '1', '0', '1'}};
          },
          none, 4},
+        {"F1AB of a block not downloaded",
+         [](Blocks& b) {
+             b[2].f1abVersion = {{'0', '1', '0', '9'}};
+         },
+         none, 4},
+        {"corrupted block not downloaded", [](Blocks&) {},
+         [](DependenciesTest& t) {
+             for (LogicalBlockCache& block : t.session->GetInstalledLogistics()->blocks) {
+                 block.IVD_IsCorrupt = block.id == 3;
+             }
+         },
+         4},
+        {"corrupted block downloaded", [](Blocks&) {},
+         [](DependenciesTest& t) {
+             for (LogicalBlockCache& block : t.session->GetInstalledLogistics()->blocks) {
+                 block.IVD_IsCorrupt = block.id == 1;
+             }
+         },
+         0},
+        // The medium refuses INSTALL_COMPLETE (no database, as in a fast
+        // shutdown): the next start would roll back, so no success is reported.
+        {"state change refused", [](Blocks&) {},
+         [](DependenciesTest& t) {
+             t.status = std::make_shared<SWupdateStatus>(nullptr);
+             t.status->SetStatus(SWupdateState::INSTALL_IN_PROGRESS);
+             t.session->SetSWupdateStatus(t.status);
+         },
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

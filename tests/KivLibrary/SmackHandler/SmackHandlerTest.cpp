@@ -1,5 +1,6 @@
 // SMACK staging in a sandbox directory tree: replacement of the destination's
-// files, the skipped cases, and source/destination pairs that overlap.
+// files, the skipped cases, source/destination pairs that overlap, and
+// directories or files that would lead out of the partition's tree.
 #include "KivLibrary/SmackHandler/SmackHandler.h"
 
 #include "KivLibrary/Persistency/KivConfiguration.h"
@@ -79,11 +80,10 @@ TEST_F(SmackHandlerTest, OverlappingDirectoriesAreRefusedAndKeepTheirFiles) {
         const char* destination;
     };
     const Case cases[] = {
-        {"smack", "smack"},           // the same directory
-        {"smack", "./smack/"},        // the same, spelled otherwise
-        {"smack", "smack/inner"},     // destination inside the source
-        {"smack/inner", "smack"},     // source inside the destination
-        {"smack/inner/..", "smack"},  // the same after folding ".."
+        {"smack", "smack"},        // the same directory
+        {"smack", "./smack/"},     // the same, spelled otherwise
+        {"smack", "smack/inner"},  // destination inside the source
+        {"smack/inner", "smack"},  // source inside the destination
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.source) + " -> " + c.destination);
@@ -99,6 +99,42 @@ TEST_F(SmackHandlerTest, OverlappingDirectoriesAreRefusedAndKeepTheirFiles) {
     box.MakeDir("B/smack_dst");
     EXPECT_TRUE(SmackHandler(Configure("smack2", "smack_dst")).Stage());
     EXPECT_EQ(Listing(box.Path("B/smack_dst")), std::vector<std::string>{"x.rules"});
+}
+
+// Nothing outside the partition's tree may be emptied, filled or copied in:
+// each case is refused before the destination is touched.
+TEST_F(SmackHandlerTest, WaysOutOfThePartitionTreeAreRefused) {
+    box.WriteFile("B/smack_new/app.rules", "new rules");
+    box.WriteFile("B/smack/stale.rules", "old");
+    box.WriteFile("outside/keep.rules", "keep");
+    box.MakeDir("outside/sub");
+    fs::create_directory_symlink(box.Path("outside"), box.Path("B/linked"));
+    box.WriteFile("B/smack_evil/app.rules", "new rules");
+    fs::create_symlink(box.Path("outside/keep.rules"), box.Path("B/smack_evil/evil.rules"));
+    struct Case {
+        const char* name;
+        const char* source;
+        const char* destination;
+    };
+    const Case cases[] = {
+        {"destination is a link", "smack_new", "linked"},
+        {"destination behind a link", "smack_new", "linked/sub"},
+        {"source is a link", "linked", "smack"},
+        {"destination above the tree", "smack_new", "../outside"},
+        {"source above the tree", "../outside", "smack"},
+        {"'..' even when it folds back inside", "smack_new/../smack_new", "smack"},
+        {"a source file is a link", "smack_evil", "smack"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        capture.Clear();
+        EXPECT_FALSE(SmackHandler(Configure(c.source, c.destination)).Stage());
+        EXPECT_TRUE(capture.Contains(Level::kError, "SMACK Staging: Refusing")) << capture.Dump();
+        EXPECT_EQ(Listing(box.Path("outside")), (std::vector<std::string>{"keep.rules", "sub"}));
+        EXPECT_EQ(box.ReadFile("outside/keep.rules"), "keep");
+        EXPECT_TRUE(Listing(box.Path("outside/sub")).empty());
+        EXPECT_EQ(Listing(box.Path("B/smack")), std::vector<std::string>{"stale.rules"});
+    }
 }
 
 }  // namespace
