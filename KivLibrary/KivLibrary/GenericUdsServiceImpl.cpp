@@ -6,6 +6,7 @@
 #include "KivLibrary/Helper/HelperTypes.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
+#include "platform/testhook/UnexpectedException.h"
 
 #include <algorithm>
 #include <exception>
@@ -121,6 +122,7 @@ jux::com::Future<GenericUdsServiceImpl::HandleMessageOutput> GenericUdsServiceIm
     } catch (...) {
         LogError() << "GeneralReject: HandleMessage failed: " << ExceptionText(std::current_exception())
                    << VLMR_FILE_LINE;
+        platform::testhook::ReportUnexpectedException("HandleMessage", std::current_exception());
         promise.set_exception(
             std::make_exception_ptr(UDSServiceFailed(ConvertUdsNrcToDmCode(UDS::ToByte(UDS::Nrc::generalReject)))));
     }

@@ -25,6 +25,7 @@
 #include "platform/com/Future.h"
 #include "platform/com/Types.h"
 #include "platform/com/detail/ThreadPool.h"
+#include "platform/testhook/UnexpectedException.h"
 
 namespace zov {
 namespace com {
@@ -382,7 +383,9 @@ jux::com::Future<R> Call(const HandleType& handle, const std::string& method, co
             try {
                 answer = entry->Invoke(*arguments);
             } catch (...) {
+                // A method answers through its future; one that throws is a fault of the service.
                 error = std::current_exception();
+                platform::testhook::ReportUnexpectedException("ara::com method", error);
             }
             // Handed on only after the handler block has released its hold.
             if (error) {

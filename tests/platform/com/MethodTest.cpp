@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "platform/testhook/UnexpectedException.h"
 #include "platform/zov/dm/genericuds/GenericUDSServiceErrors.h"
 #include "tests/platform/com/DemoService.h"
 
@@ -123,6 +125,31 @@ TEST_F(ComTest, ApplicationErrorArrivesAsItsOwnType) {
     std::thread worker([held] { held->set_exception(std::make_exception_ptr(UDSServiceFailed(0x70))); });
     expectCode(std::move(later), 0x70);
     worker.join();
+}
+
+namespace {
+std::atomic<int> g_unexpected{0};
+void CountUnexpected(const char*, std::exception_ptr) { ++g_unexpected; }
+}  // namespace
+
+// A harness that treats a method's exception as a finding sees every one,
+// while the caller still gets it as the call's error.
+TEST_F(ComTest, MethodThatThrowsIsReportedToTheUnexpectedExceptionHook) {
+    DemoService service("hooked");
+    service.compute = [](uint32_t v, const std::string& mode) -> jux::com::Future<uint32_t> {
+        if (mode == "throw") {
+            throw std::runtime_error("handler fault");
+        }
+        return jux::com::MakeReadyFuture(v);
+    };
+    service.OfferService();
+    auto proxy = Connect("hooked");
+    g_unexpected = 0;
+    platform::testhook::SetUnexpectedExceptionHook(&CountUnexpected);
+    EXPECT_EQ(proxy->Compute(7, "").get(), 7u);
+    EXPECT_THROW(proxy->Compute(7, "throw").get(), std::runtime_error);
+    platform::testhook::SetUnexpectedExceptionHook(nullptr);
+    EXPECT_EQ(g_unexpected.load(), 1);
 }
 
 TEST_F(ComTest, PendingCallFailsWhenSkeletonIsDestroyed) {
