@@ -743,9 +743,6 @@ protected:
             const EmergencyUpdateImpl::FileOperations real = EmergencyUpdateImpl::RealFileOperations();
             EmergencyUpdateImpl::FileOperations powered;
             powered.remove = [this, real](const std::string& path) { return m_power.Event() && real.remove(path); };
-            powered.writeDurably = [this, real](const std::string& path, const std::vector<uint8_t>& bytes) {
-                return m_power.Event() && real.writeDurably(path, bytes);
-            };
             emergency->SetFileOperations(powered);
             return emergency;
         };
