@@ -89,6 +89,16 @@ bool EmergencyUpdateImpl::Check_Database() {
         RemoveMarkers();
         return true;
     }
+    const std::shared_ptr<LogicalBlockCacheData> active = m_sessionData->GetInstalledLogistics();
+    if (!active || active->blocks.empty()) {
+        // Empty records would wipe every block and its attempt counter; the
+        // marker stays so that a later start with readable logistics applies it.
+        LogError() << "EmergencyUpdate: no logical blocks in the ACTIVE logistics files; the emergency installation "
+                      "is not applied, the records and the marker files are kept"
+                   << VLMR_FILE_LINE;
+        return false;
+    }
+
     UpdateSwStatus(SWupdateState::INVALID, "Check_Database");
     (void)m_storage->SyncToStorage();
 

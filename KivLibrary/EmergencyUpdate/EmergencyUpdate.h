@@ -9,7 +9,9 @@
 // knows that the records are stored and only removes the files, so nothing
 // is counted twice. Once marker A is gone the applied bytes are removed, so a
 // later installation with the same marker bytes counts again.
-
+//
+// Without logical blocks in the ACTIVE logistics nothing is applied: the
+// records and the marker files stay as they are.
 //
 // Threading: runs once on the runtime thread during start-up; no lock.
 #ifndef KIVLIBRARY_EMERGENCYUPDATE_EMERGENCYUPDATE_H

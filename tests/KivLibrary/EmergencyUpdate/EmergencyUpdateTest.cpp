@@ -276,6 +276,32 @@ TEST_F(EmergencyUpdateTest, MarkerLeftAfterTheSyncIsNotAppliedTwice) {
     EXPECT_EQ(again.installedBlocks[0].m_programmingAttempts, 5);
 }
 
+TEST_F(EmergencyUpdateTest, WithoutBlocksInTheActiveLogisticsNothingIsAppliedAndTheMarkerStays) {
+    struct Case {
+        const char* name;
+        const char* logisticsFile;  // the only file left in the ACTIVE directory, or none
+    };
+    for (const Case& c : {Case{"no logistics files", nullptr}, Case{"unreadable logistics file", "{ not json"}}) {
+        SCOPED_TRACE(c.name);
+        SeedDatabase(true);
+        WriteMarkers();
+        std::remove(box.Path(std::string(kActiveDir) + "/ZenqLogistics_5.json").c_str());
+        std::remove(box.Path(std::string(kActiveDir) + "/ZenqLogistics_7.json").c_str());
+        if (c.logisticsFile != nullptr) {
+            box.WriteFile(std::string(kActiveDir) + "/ZenqLogistics_9.json", c.logisticsFile);
+        }
+        const DbSnapshot before = Restart();  // a start without a marker reads the seeded records
+        WriteMarkers();
+        const DbSnapshot after = Restart();
+        EXPECT_EQ(after, before);
+        ASSERT_EQ(after.installedBlocks, LogicalBlocks{Stored(5, 3)});
+        EXPECT_TRUE(Exists(kMarkerA));
+        EXPECT_TRUE(Exists(kMarkerB));
+        EXPECT_TRUE(capture.Contains(Level::kError, "no logical blocks in the ACTIVE logistics files"));
+        SetUp();
+    }
+}
+
 // An installation whose marker bytes equal those of one applied before (the
 // platform wrote the same fingerprint twice) is counted again, whatever
 // happened to the storage during its start: a cut after any storage
