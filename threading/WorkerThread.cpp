@@ -43,8 +43,15 @@ namespace {
 
 using State = WorkerThreadImpl::State;
 
-// Beyond this a wall-clock time point no longer fits the clock's range.
+// Beyond this a time point no longer fits the clock's range.
 constexpr uint64_t kLatestWaitMs = 9000000000000000ULL;
+
+// Delayed tasks are time-outs: they follow elapsed time, never the wall
+// clock, which a time sync may step.
+uint64_t SteadyNowMs() {
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+}
 
 void RunTask(std::unique_lock<std::mutex>& lock, std::shared_ptr<Task> task, const std::string& name) {
     lock.unlock();
@@ -68,7 +75,7 @@ void ProcessTasks(State& state, const std::string& name) {
             RunTask(lock, std::move(task), name);
             continue;
         }
-        if (!state.delayed.empty() && NowMs() >= state.delayed.front().wakeMs) {
+        if (!state.delayed.empty() && SteadyNowMs() >= state.delayed.front().wakeMs) {
             std::shared_ptr<Task> task = std::move(state.delayed.front().task);
             state.delayed.erase(state.delayed.begin());
             RunTask(lock, std::move(task), name);
@@ -77,7 +84,7 @@ void ProcessTasks(State& state, const std::string& name) {
         if (state.delayed.empty() || state.delayed.front().wakeMs >= kLatestWaitMs) {
             state.condition.wait(lock);
         } else {
-            const std::chrono::system_clock::time_point wake{std::chrono::milliseconds(state.delayed.front().wakeMs)};
+            const std::chrono::steady_clock::time_point wake{std::chrono::milliseconds(state.delayed.front().wakeMs)};
             state.condition.wait_until(lock, wake);
         }
     }
@@ -133,7 +140,7 @@ uint64_t WorkerThreadImpl::InvokeDelayed(std::function<void()> function, uint64_
 }
 
 uint64_t WorkerThreadImpl::InvokeDelayed(std::shared_ptr<Task> task, uint64_t delayMs) {
-    const uint64_t now = NowMs();
+    const uint64_t now = SteadyNowMs();
     const uint64_t wakeMs =
         delayMs > std::numeric_limits<uint64_t>::max() - now ? std::numeric_limits<uint64_t>::max() : now + delayMs;
     uint64_t id = 0;

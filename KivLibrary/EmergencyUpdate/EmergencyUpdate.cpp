@@ -8,15 +8,11 @@
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
 #include "platform/HostPath.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <utility>
 
 namespace {
@@ -68,10 +64,14 @@ bool EmergencyUpdateImpl::HasEmergencyInstallInfo() {
         LogInfo() << "EmergencyUpdate: The emergencyInstallInfo.bin file exists" << VLMR_FILE_LINE;
     } else {
         LogInfo() << "EmergencyUpdate: The emergencyInstallInfo.bin file not exists" << VLMR_FILE_LINE;
-        // A journal without its marker is what a cut right after the marker's
-        // removal leaves; it must not meet the next installation's marker.
+        // What a cut during the removal of the files leaves behind must not
+        // meet the next installation's marker.
         if (std::ifstream(m_journalPath).is_open()) {
             RemoveFile(m_journalPath);
+        }
+        std::vector<uint8_t> applied;
+        if (m_storage->ReadEmergencyApplied(applied)) {
+            ForgetApplied();
         }
     }
     return exists;
@@ -79,16 +79,25 @@ bool EmergencyUpdateImpl::HasEmergencyInstallInfo() {
 
 bool EmergencyUpdateImpl::Check_Database() {
     const std::vector<uint8_t> marker = ReadMarker();
+    // A journal file of an earlier version proves nothing: the database says
+    // what was applied.
+    RemoveFile(m_journalPath);
     if (AlreadyApplied(marker)) {
         LogInfo() << "EmergencyUpdate: the records of this emergency installation are already stored; removing "
                      "the marker files"
                   << VLMR_FILE_LINE;
-        RemoveFile(m_markerPathB);
-        RemoveFile(m_markerPathA);
-        RemoveFile(m_journalPath);
+        RemoveMarkers();
         return true;
     }
-    RemoveFile(m_journalPath);
+    const std::shared_ptr<LogicalBlockCacheData> active = m_sessionData->GetInstalledLogistics();
+    if (!active || active->blocks.empty()) {
+        // Empty records would wipe every block and its attempt counter; the
+        // marker stays so that a later start with readable logistics applies it.
+        LogError() << "EmergencyUpdate: no logical blocks in the ACTIVE logistics files; the emergency installation "
+                      "is not applied, the records and the marker files are kept"
+                   << VLMR_FILE_LINE;
+        return false;
+    }
 
     UpdateSwStatus(SWupdateState::INVALID, "Check_Database");
     (void)m_storage->SyncToStorage();
@@ -103,26 +112,36 @@ bool EmergencyUpdateImpl::Check_Database() {
     (void)m_storage->RemoveUcmSessionId();
     const bool removed = m_storage->RemoveUpdateForPartition();
 
-    // The journal first, then the records: after the sync, a start that
-    // still finds the marker recognises them as stored.
-    if (!m_files.writeDurably(m_journalPath, marker)) {
-        LogError() << "EmergencyUpdate: cannot write " << m_journalPath
-                   << "; the marker files stay and the next start repeats the update" << VLMR_FILE_LINE;
-        (void)m_storage->SyncToStorage();
-        return removed;
-    }
-    if (!m_storage->SyncToStorage()) {
+    // Synced with the records it describes: a start that still finds the
+    // marker knows from the medium whether its records are stored.
+    if (!m_storage->WriteEmergencyApplied(marker) || !m_storage->SyncToStorage()) {
         LogError() << "EmergencyUpdate: records not synced; the marker files stay and the next start repeats the "
                       "update"
                    << VLMR_FILE_LINE;
         return removed;
     }
+    RemoveMarkers();
+    return removed;
+}
+
+void EmergencyUpdateImpl::RemoveMarkers() {
     // B first: only A is looked for, so a cut between the two removals must
-    // leave A, which the next start recognises with its journal.
+    // leave A, which the next start recognises as applied.
     RemoveFile(m_markerPathB);
     RemoveFile(m_markerPathA);
-    RemoveFile(m_journalPath);
-    return removed;
+    if (std::ifstream(m_markerPathA).is_open()) {
+        return;  // still recognised by the next start
+    }
+    ForgetApplied();
+}
+
+void EmergencyUpdateImpl::ForgetApplied() {
+    // Once the marker is gone the next marker is a new installation, even
+    // with the same bytes.
+    if (!m_storage->RemoveEmergencyApplied() || !m_storage->SyncToStorage()) {
+        LogError() << "EmergencyUpdate: cannot forget the applied emergency installation; the next start retries"
+                   << VLMR_FILE_LINE;
+    }
 }
 
 void EmergencyUpdateImpl::UpdateLogisticsInfo_DatabaseNotExist() {
@@ -218,34 +237,8 @@ std::vector<uint8_t> EmergencyUpdateImpl::ReadMarker() const {
 }
 
 bool EmergencyUpdateImpl::AlreadyApplied(const std::vector<uint8_t>& marker) {
-    std::ifstream file(m_journalPath, std::ios::binary);
-    if (!file.is_open()) {
-        return false;
-    }
-    const std::vector<uint8_t> journal((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (journal != marker) {
-        return false;
-    }
-    // The state alone proves nothing: the start-up turns the INVALID of an
-    // interrupted update into IDLE before it gets here. The records do: they
-    // carry the marker's fingerprint only once the sync after the journal
-    // has reached the medium.
-    LogicalBlock::FingerPrint expected;
-    for (std::size_t i = 0; i < expected.m_serial.size() && kSerialOffset + i < marker.size(); ++i) {
-        expected.m_serial[i] = marker[kSerialOffset + i];
-    }
-    for (std::size_t i = 0; i < expected.m_date.size() && kDateOffset + i < marker.size(); ++i) {
-        expected.m_date[i] = marker[kDateOffset + i];
-    }
-    LogicalBlocks installed;
-    SWupdateState state = SWupdateState::INVALID;
-    if (!m_storage->ReadInstalledLogicalBlocks(installed) || installed.empty() ||
-        !m_storage->ReadSWupdateState(state) || state != SWupdateState::IDLE) {
-        return false;
-    }
-    return std::all_of(installed.begin(), installed.end(), [&expected](const LogicalBlock& block) {
-        return block.m_fingerPrint.m_serial == expected.m_serial && block.m_fingerPrint.m_date == expected.m_date;
-    });
+    std::vector<uint8_t> applied;
+    return m_storage->ReadEmergencyApplied(applied) && applied == marker;
 }
 
 void EmergencyUpdateImpl::RemoveFile(const std::string& path) {
@@ -262,26 +255,6 @@ EmergencyUpdateImpl::FileOperations EmergencyUpdateImpl::RealFileOperations() {
         }
         LogError() << "EmergencyUpdate: remove " << path << ": " << std::strerror(errno) << VLMR_FILE_LINE;
         return false;
-    };
-    operations.writeDurably = [](const std::string& path, const std::vector<uint8_t>& bytes) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            return false;
-        }
-        std::size_t written = 0;
-        while (written < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            written += static_cast<std::size_t>(n);
-        }
-        const bool ok = written == bytes.size() && ::fsync(fd) == 0;
-        ::close(fd);
-        return ok;
     };
     return operations;
 }

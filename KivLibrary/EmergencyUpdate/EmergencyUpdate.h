@@ -4,10 +4,14 @@
 // fingerprint of the installation's marker file.
 //
 // Power-cut safety: the marker files are removed only after the new records
-// and the IDLE state are synced. A journal file beside marker A, written just
-// before that sync, holds a copy of the marker; a start that finds the
-// marker, an equal journal and IDLE on the medium knows that the records are
-// already stored and only removes the files, so nothing is counted twice.
+// and the IDLE state are synced. The same sync stores the marker's bytes as
+// "applied"; a start that finds the marker and those bytes on the medium
+// knows that the records are stored and only removes the files, so nothing
+// is counted twice. Once marker A is gone the applied bytes are removed, so a
+// later installation with the same marker bytes counts again.
+//
+// Without logical blocks in the ACTIVE logistics nothing is applied: the
+// records and the marker files stay as they are.
 //
 // Threading: runs once on the runtime thread during start-up; no lock.
 #ifndef KIVLIBRARY_EMERGENCYUPDATE_EMERGENCYUPDATE_H
@@ -32,6 +36,7 @@ class EmergencyUpdateImpl {
 public:
     static constexpr const char* kMarkerPathA = "/var/run/A/kiv/emergencyInstallInfo.bin";
     static constexpr const char* kMarkerPathB = "/var/run/B/kiv/emergencyInstallInfo.bin";
+    // A journal file an earlier version kept beside marker A; only removed.
     static constexpr const char* kJournalSuffix = ".applied";
 
     // The file operations on the marker and journal files; a test replaces
@@ -39,8 +44,6 @@ public:
     struct FileOperations {
         // True when the file is gone (also when it was never there).
         std::function<bool(const std::string& path)> remove;
-        // Writes and fsyncs the whole file.
-        std::function<bool(const std::string& path, const std::vector<uint8_t>& bytes)> writeDurably;
     };
     static FileOperations RealFileOperations();
 
@@ -69,6 +72,8 @@ private:
     void UpdateLogisticsInfo_DatabaseNotExist();
     std::vector<uint8_t> ReadMarker() const;
     bool AlreadyApplied(const std::vector<uint8_t>& marker);
+    void RemoveMarkers();
+    void ForgetApplied();
     void RemoveFile(const std::string& path);
 
     std::shared_ptr<KivConfiguration> m_configuration;

@@ -384,6 +384,7 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
         if (it->IVD_Retries > retryLimit) {
             GiveUp(*it);
             givenUp = true;
+            m_unanswered.insert({active, it->id});
         }
         if (it->IVD_Retries < 0xFF) {
             ++it->IVD_Retries;
@@ -419,7 +420,7 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
                                  });
     });
 
-    m_request = Pending{token, entry.name, active, givenUp};
+    m_request = Pending{token, entry.name, active, givenUp, entry.id};
     if (accepted) {
         session.SetIvdRequestCluster(entry.name);
         session.SetIvdCancelCluster("");
@@ -438,6 +439,7 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
                     }
                 }
             });
+            m_unanswered.insert({active, entry.id});
         }
         SendEventToStateMachine(EV_RETRY_IVD_REQUEST);
         // A refusal is answered like a request without data once the pause
@@ -494,6 +496,7 @@ void AutonomousCheckImpl::StoreAnswer(const SwClusterIntegrity& integrity, Clock
         // given up before this last request takes the answer all the same.
         if (session.FindClusterAndUpdateInPartition(integrity, request->active, request->givenUp)) {
             label = request->active ? "Installed" : "Updated";
+            m_unanswered.erase({request->active, request->id});
         }
     } else if (!session.MirrorUpdateComplete && session.FindClusterAndUpdateInPartition(integrity, true, false)) {
         label = "Installed";
@@ -735,6 +738,17 @@ void AutonomousCheckImpl::evaluateDTCofIVD() {
                                          const char* errorText) {
         const bool corrupt =
             session.FindCluster([](const LogicalBlockCache& record) { return record.IVD_IsCorrupt; }, active);
+        const bool unanswered =
+            std::any_of(m_unanswered.begin(), m_unanswered.end(),
+                        [active](const std::pair<bool, uint16_t>& block) { return block.first == active; });
+        if (!corrupt && unanswered) {
+            // A block UCM never answered for may still be corrupt: passing
+            // the DTC would clear a corruption nobody has disproved.
+            Info() << "UCM_IVD_Retrieval : " << (active ? "Major" : "Minor")
+                   << " LogicalBlockCorruption DTC left as it was: no answer from UCM for a " << PartitionName(active)
+                   << " cluster" << VLMR_FILE_LINE;
+            return;
+        }
         const char* stateText = corrupt ? "DTC_FAILED" : "DTC_PASSED";
         if (dtc && dtc->SetDTCState(corrupt ? DTC_FAILED : DTC_PASSED, 1U)) {
             Info() << okText << stateText << VLMR_FILE_LINE;
@@ -775,10 +789,13 @@ void AutonomousCheckImpl::storeIVDOnPersistentDb() {
     };
     const auto merge = [&](bool installedBlocks, bool activeCache) {
         LogicalBlocks blocks;
-        if (installedBlocks) {
-            storage->ReadInstalledLogicalBlocks(blocks);
-        } else {
-            storage->ReadUpdatedLogicalBlocks(blocks);
+        const bool read =
+            installedBlocks ? storage->ReadInstalledLogicalBlocks(blocks) : storage->ReadUpdatedLogicalBlocks(blocks);
+        if (!read) {
+            // Merging into an empty list would write every stored block away.
+            Error() << "storeIVDOnPersistentDb : could not read the " << (installedBlocks ? "installed" : "updated")
+                    << " logical blocks; they are left as they are" << VLMR_FILE_LINE;
+            return;
         }
         session.storePartitionIVDOnPersistentDb(blocks, withData(activeCache));
         const bool written =
@@ -816,4 +833,3 @@ std::shared_ptr<AutonomousCheck> MakeAutonomousCheck(const AutonomousCheckDepend
                                                      const AutonomousCheckSettings& settings) {
     return std::make_shared<AutonomousCheckImpl>(dependencies, settings);
 }
-

@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class KivConfiguration;
@@ -56,6 +58,7 @@ private:
         std::string cluster;
         bool active = true;    // the partition asked for
         bool givenUp = false;  // the block was given up before this request
+        uint16_t id = 0;       // the block asked for
     };
 
     LoggingBackend& Backend() const;
@@ -93,6 +96,9 @@ private:
     uint64_t m_lastToken = 0;
     Pending m_request;
     Pending m_cancel;
+    // Blocks given up without any answer from UCM, as (active, id): their
+    // cache records carry no verdict, so they must not decide a DTC.
+    std::set<std::pair<bool, uint16_t>> m_unanswered;
 };
 
 #endif

@@ -21,6 +21,9 @@ constexpr const char* kUpdatedLogicalBlocks = "SER_UpdatedLogicalBlocks";
 constexpr const char* kInstalledEcuInfo = "SER_InstalledEcuInfo";
 constexpr const char* kUpdatedEcuInfo = "SER_UpdatedEcuInfo";
 constexpr const char* kDatabaseFormat = "DatabaseFormat";
+// Our own item, absent from older databases: the raw bytes of the marker of
+// the emergency installation applied last.
+constexpr const char* kEmergencyApplied = "SER_EmergencyApplied";
 }  // namespace DatabaseKeys
 
 // The format identifier this layout is stamped with.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class ReadOnlyPersistentDataStorage {
 public:
@@ -30,6 +31,13 @@ public:
     virtual bool HasDatabaseFormatIdentifier() const = 0;
     virtual bool ReadDatabaseFormatIdentifier(std::string& value) = 0;
     virtual bool IsStorageAvailable() = 0;
+    // The marker of the emergency installation whose records are stored,
+    // kept until its marker files are gone; false when there is none. A
+    // storage that does not keep it answers false.
+    virtual bool ReadEmergencyApplied(std::vector<uint8_t>& value) {
+        (void)value;
+        return false;
+    }
 };
 
 class PersistentDataStorage : public ReadOnlyPersistentDataStorage {
@@ -50,6 +58,11 @@ public:
     virtual bool WriteInstalledEcuInfo(const EcuInfo& value) = 0;
     virtual bool RemoveDatabaseFormatIdentifier() = 0;
     virtual bool WriteDatabaseFormatIdentifier(const std::string& value) = 0;
+    virtual bool WriteEmergencyApplied(const std::vector<uint8_t>& value) {
+        (void)value;
+        return false;
+    }
+    virtual bool RemoveEmergencyApplied() { return false; }
     // Makes every write so far durable on the medium.
     virtual bool SyncToStorage() = 0;
 };

@@ -113,4 +113,21 @@ bool PersistentDataStorageImpl::WriteDatabaseFormatIdentifier(const std::string&
     return Write(kDatabaseFormat, value, EncodeDatabaseFormat);
 }
 
+bool PersistentDataStorageImpl::ReadEmergencyApplied(std::vector<uint8_t>& value) {
+    std::vector<uint8_t> bytes;
+    if (!m_storage || !m_storage->Has(kEmergencyApplied) || !m_storage->Get(kEmergencyApplied, bytes)) {
+        return false;
+    }
+    value = std::move(bytes);
+    return true;
+}
+bool PersistentDataStorageImpl::WriteEmergencyApplied(const std::vector<uint8_t>& value) {
+    if (!m_storage || !m_storage->Set(kEmergencyApplied, value)) {
+        LogError() << "Failed to write '" << kEmergencyApplied << "'" << VLMR_FILE_LINE;
+        return false;
+    }
+    return true;
+}
+bool PersistentDataStorageImpl::RemoveEmergencyApplied() { return Remove(kEmergencyApplied); }
+
 bool PersistentDataStorageImpl::SyncToStorage() { return m_storage && m_storage->Persist(); }

@@ -123,6 +123,18 @@ bool ShutdownPersistentDataStorageImpl::WriteDatabaseFormatIdentifier(const std:
     return Guarded("WriteDatabaseFormatIdentifier",
                    [&value](PersistentDataStorage& s) { return s.WriteDatabaseFormatIdentifier(value); });
 }
+bool ShutdownPersistentDataStorageImpl::ReadEmergencyApplied(std::vector<uint8_t>& value) {
+    return Guarded("ReadEmergencyApplied",
+                   [&value](PersistentDataStorage& s) { return s.ReadEmergencyApplied(value); });
+}
+bool ShutdownPersistentDataStorageImpl::WriteEmergencyApplied(const std::vector<uint8_t>& value) {
+    return Guarded("WriteEmergencyApplied",
+                   [&value](PersistentDataStorage& s) { return s.WriteEmergencyApplied(value); });
+}
+bool ShutdownPersistentDataStorageImpl::RemoveEmergencyApplied() {
+    return Guarded("RemoveEmergencyApplied", [](PersistentDataStorage& s) { return s.RemoveEmergencyApplied(); });
+}
+
 bool ShutdownPersistentDataStorageImpl::SyncToStorage() {
     return Guarded("SyncToStorage", [](PersistentDataStorage& s) { return s.SyncToStorage(); });
 }

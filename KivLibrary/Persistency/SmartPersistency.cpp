@@ -229,6 +229,21 @@ bool SmartPersistency::WriteDatabaseFormatIdentifier(const std::string& value) {
     return Write(m_databaseFormat, value);
 }
 
+bool SmartPersistency::ReadEmergencyApplied(std::vector<uint8_t>& value) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return (m_storage || Reconnect()) && m_storage->ReadEmergencyApplied(value);
+}
+
+bool SmartPersistency::WriteEmergencyApplied(const std::vector<uint8_t>& value) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return (m_storage || Reconnect()) && m_storage->WriteEmergencyApplied(value);
+}
+
+bool SmartPersistency::RemoveEmergencyApplied() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return (m_storage || Reconnect()) && m_storage->RemoveEmergencyApplied();
+}
+
 bool SmartPersistency::SyncToStorage() {
     std::lock_guard<std::mutex> lock(m_mutex);
     // After a failed reconnect there is no storage; try once more rather than

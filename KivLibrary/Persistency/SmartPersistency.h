@@ -127,6 +127,11 @@ public:
     bool WriteInstalledEcuInfo(const EcuInfo& value) override;
     bool RemoveDatabaseFormatIdentifier() override;
     bool WriteDatabaseFormatIdentifier(const std::string& value) override;
+    // Not cached: read and written through, as only the emergency update
+    // at start-up uses it.
+    bool ReadEmergencyApplied(std::vector<uint8_t>& value) override;
+    bool WriteEmergencyApplied(const std::vector<uint8_t>& value) override;
+    bool RemoveEmergencyApplied() override;
     bool SyncToStorage() override;
 
 private:

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <set>
@@ -25,6 +26,13 @@ uint64_t Block(IWorkerThread& worker, Event& started, Event& release) {
         started.Set();
         release.Wait();
     });
+}
+
+// Delayed tasks follow the steady clock, counted in whole milliseconds.
+uint64_t SteadyMs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 // A delayed task that never comes due; shows when the worker drops its queues.
@@ -77,10 +85,10 @@ TEST(WorkerThreadTest, DelayedTasksRunInWakeOrderAndNeverEarly) {
     std::atomic<bool> early{false};
     auto worker = CreateWorkerThread("Delayed");
     for (uint64_t delay : {150u, 50u, 100u}) {
-        const uint64_t due = NowMs() + delay;
+        const uint64_t due = SteadyMs() + delay;
         worker->InvokeDelayed(
             [&, delay, due]() {
-                if (NowMs() < due) {
+                if (SteadyMs() < due) {
                     early = true;
                 }
                 order.Add(static_cast<int>(delay));

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -45,7 +46,9 @@ std::string Marker() {
 
 // One start of the process as far as the emergency update goes.
 struct ProcessStart {
-    ProcessStart(const testsupport::Sandbox& box, std::size_t cutAfter) {
+    // cutAtMarkerRemoval: the power goes just before the first marker file
+    // would be removed.
+    ProcessStart(const testsupport::Sandbox& box, std::size_t cutAfter, bool cutAtMarkerRemoval = false) {
         database = CreatePersistentDataStorage(testsupport::DatabaseConfiguration(), [this](const std::string& name) {
             counter = std::make_shared<PowerCutStorage>(CreateAraPersistency(name), kNoCut);
             return counter;
@@ -65,11 +68,12 @@ struct ProcessStart {
         // After the cut the process is gone: no file changes either.
         auto files = EmergencyUpdateImpl::RealFileOperations();
         auto counting = counter;
-        emergency->SetFileOperations(
-            {[real = files.remove, counting](const std::string& path) { return counting->Frozen() || real(path); },
-             [real = files.writeDurably, counting](const std::string& path, const std::vector<uint8_t>& bytes) {
-                 return counting->Frozen() || real(path, bytes);
-             }});
+        emergency->SetFileOperations({[real = files.remove, counting, cutAtMarkerRemoval](const std::string& path) {
+            if (cutAtMarkerRemoval && path.size() >= 4 && path.compare(path.size() - 4, 4, ".bin") == 0) {
+                counting->CutAfter(0);
+            }
+            return counting->Frozen() || real(path);
+        }});
         detected = emergency->HasEmergencyInstallInfo();
         if (detected) {
             emergency->Check_Database();
@@ -253,14 +257,16 @@ TEST_F(EmergencyUpdateTest, MarkerLeftAfterTheSyncIsNotAppliedTwice) {
         ProcessStart start(box, kNoCut);
         expected = DbSnapshot::Of(*start.database);
     }
+    SeedDatabase(true);
     WriteMarkers();
-    box.WriteFile(kJournal, Marker());
+    { ProcessStart killed(box, kNoCut, true); }
+    ASSERT_TRUE(Exists(kMarkerA));
     EXPECT_EQ(Restart(), expected);
     EXPECT_FALSE(Exists(kMarkerA));
-    EXPECT_FALSE(Exists(kJournal));
     EXPECT_TRUE(capture.Contains("already stored"));
 
-    // A journal without a marker is dropped; a later installation counts again.
+    // A journal file of an earlier version without a marker is dropped; a
+    // later installation counts again.
     box.WriteFile(kJournal, Marker());
     Restart();
     EXPECT_FALSE(Exists(kJournal));
@@ -268,6 +274,76 @@ TEST_F(EmergencyUpdateTest, MarkerLeftAfterTheSyncIsNotAppliedTwice) {
     const DbSnapshot again = Restart();
     ASSERT_EQ(again.installedBlocks.size(), 2u);
     EXPECT_EQ(again.installedBlocks[0].m_programmingAttempts, 5);
+}
+
+TEST_F(EmergencyUpdateTest, WithoutBlocksInTheActiveLogisticsNothingIsAppliedAndTheMarkerStays) {
+    struct Case {
+        const char* name;
+        const char* logisticsFile;  // the only file left in the ACTIVE directory, or none
+    };
+    for (const Case& c : {Case{"no logistics files", nullptr}, Case{"unreadable logistics file", "{ not json"}}) {
+        SCOPED_TRACE(c.name);
+        SeedDatabase(true);
+        WriteMarkers();
+        std::remove(box.Path(std::string(kActiveDir) + "/ZenqLogistics_5.json").c_str());
+        std::remove(box.Path(std::string(kActiveDir) + "/ZenqLogistics_7.json").c_str());
+        if (c.logisticsFile != nullptr) {
+            box.WriteFile(std::string(kActiveDir) + "/ZenqLogistics_9.json", c.logisticsFile);
+        }
+        const DbSnapshot before = Restart();  // a start without a marker reads the seeded records
+        WriteMarkers();
+        const DbSnapshot after = Restart();
+        EXPECT_EQ(after, before);
+        ASSERT_EQ(after.installedBlocks, LogicalBlocks{Stored(5, 3)});
+        EXPECT_TRUE(Exists(kMarkerA));
+        EXPECT_TRUE(Exists(kMarkerB));
+        EXPECT_TRUE(capture.Contains(Level::kError, "no logical blocks in the ACTIVE logistics files"));
+        SetUp();
+    }
+}
+
+// An installation whose marker bytes equal those of one applied before (the
+// platform wrote the same fingerprint twice) is counted again, whatever
+// happened to the storage during its start: a cut after any storage
+// operation, or syncs that report failure while everything else goes on.
+TEST_F(EmergencyUpdateTest, ASecondInstallationWithTheSameMarkerIsCountedOnceMore) {
+    const auto firstInstallation = [this] {
+        SeedDatabase(true);
+        WriteMarkers();
+        { ProcessStart start(box, kNoCut); }
+        ASSERT_FALSE(Exists(kMarkerA));
+        WriteMarkers();
+    };
+    const auto expectCountedOnceMore = [this](const DbSnapshot& db) {
+        ASSERT_EQ(db.installedBlocks.size(), 2u);
+        EXPECT_EQ(db.updatedBlocks, db.installedBlocks);
+        EXPECT_EQ(db.installedBlocks[0].m_programmingAttempts, 5);
+        EXPECT_EQ(db.installedBlocks[1].m_programmingAttempts, 2);
+        EXPECT_EQ(db.state, SWupdateState::IDLE);
+        EXPECT_FALSE(Exists(kMarkerA));
+        EXPECT_FALSE(Exists(kMarkerB));
+    };
+
+    std::size_t total = 0;
+    {
+        firstInstallation();
+        ProcessStart second(box, kNoCut);
+        total = second.counter->Count();
+        expectCountedOnceMore(DbSnapshot::Of(*second.database));
+    }
+    for (std::size_t n = 1; n <= total; ++n) {
+        SCOPED_TRACE("cut after operation " + std::to_string(n));
+        firstInstallation();
+        { ProcessStart cut(box, n); }
+        expectCountedOnceMore(Restart());
+    }
+    for (unsigned failing = 1; failing <= 4; ++failing) {
+        SCOPED_TRACE("the first " + std::to_string(failing) + " syncs fail");
+        firstInstallation();
+        hook::InjectFailure(hook::Operation::kSyncToStorage, failing);
+        { ProcessStart failed(box, kNoCut); }
+        expectCountedOnceMore(Restart());
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/KivLibrary/AutonomousCheck.h"
+#include "KivLibrary/KivLibrary/AutonomousCheckImpl.h"
 #include "KivLibrary/KivLibrary/AutonomousCheckModel.h"
 #include "KivLibrary/KivLibrary/StateMachineAdapter.h"
 #include "tests/KivLibrary/GlobalLibrary/SessionDataDoubles.h"
@@ -241,6 +242,38 @@ struct CheckBench {
         return Eventually([&] { return session->AutonomousCheckDone == done && State() == ST_IDLE; });
     }
 
+    // As the start-up fills the ACTIVE cache from a block stored as corrupt.
+    void StoreAsCorrupt(uint8_t id) {
+        LogicalBlocks blocks;
+        db->ReadInstalledLogicalBlocks(blocks);
+        for (LogicalBlock& block : blocks) {
+            if (block.m_id == id) {
+                block.m_IVD.m_state = 2;
+            }
+        }
+        db->WriteInstalledLogicalBlocks(blocks);
+        session->ReplaceLogistics(true, [id](LogicalBlockCacheData& cache) {
+            for (LogicalBlockCache& record : cache.blocks) {
+                if (record.id == id) {
+                    record.IVD_IsCorrupt = true;
+                }
+            }
+        });
+    }
+
+    // Runs the store of the check's results on the worker, as the check does.
+    void StoreResults() {
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> stored = done->get_future();
+        auto check = std::static_pointer_cast<AutonomousCheckImpl>(slot);
+        ASSERT_NE(worker->Invoke([check, done] {
+            check->storeIVDOnPersistentDb();
+            done->set_value();
+        }),
+                  0U);
+        ASSERT_EQ(stored.wait_for(10s), std::future_status::ready);
+    }
+
     LogicalBlock Installed(uint8_t id) {
         LogicalBlocks blocks;
         db->ReadInstalledLogicalBlocks(blocks);
@@ -279,11 +312,14 @@ struct Case {
     bool activeIsB;
     std::map<std::string, std::vector<Reply>> script;
     std::vector<std::string> requests;  // with the partition read
-    int major;
-    bool block1Answered;  // else its stored IVD is kept
+    int major;                          // kLeftAsItWas: never set
+    bool block1Answered;                // else its stored IVD is kept
     SWupdateState state = SWupdateState::IDLE;
     std::vector<int> minor = {DTC_PASSED};
+    uint8_t storedCorrupt = 0;  // a block the database holds as corrupt
 };
+
+constexpr int kLeftAsItWas = -1;
 
 TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) {
     const std::vector<Case> cases = {
@@ -317,7 +353,7 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
          false,
          {{"c1/A", {Reply::kDrop, Reply::kDrop, Reply::kDrop, Reply::kDrop}}},
          {"c1/A", "c1/A", "c1/A", "c1/A", "c2/A", "c3/A", "c2/B", "c3/B"},
-         DTC_PASSED,
+         kLeftAsItWas,
          false},
         // Outside IDLE the mirror partition is neither requested nor judged.
         {"rolling back",
@@ -328,6 +364,15 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
          true,
          SWupdateState::ROLLBACK_IN_PROGRESS,
          {}},
+        {"stored corrupt, never answered: its DTC is left as it was",
+         false,
+         {{"c3/A", {Reply::kRefuse, Reply::kRefuse, Reply::kRefuse, Reply::kRefuse}}},
+         {"c1/A", "c2/A", "c3/A", "c3/A", "c3/A", "c2/B", "c3/B"},
+         kLeftAsItWas,
+         true,
+         SWupdateState::IDLE,
+         {DTC_PASSED},
+         3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -335,6 +380,9 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
         fixture.configuration->activePartitionName = c.activeIsB ? "b" : "a";
         fixture.ucm->script = c.script;
         fixture.status->SetStatus(c.state);
+        if (c.storedCorrupt != 0) {
+            fixture.StoreAsCorrupt(c.storedCorrupt);
+        }
         // Short supervision only where an answer is meant to be lost, so that
         // a late answer under load is never taken for a lost one.
         bool drops = false;
@@ -345,17 +393,37 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
         ASSERT_TRUE(fixture.RestsInIdle(true)) << c.name;
         EXPECT_EQ(fixture.ucm->Requests(), c.requests);
         EXPECT_FALSE(fixture.ucm->Overlapped());
-        EXPECT_EQ(fixture.major->States(), std::vector<int>{c.major});
+        EXPECT_EQ(fixture.major->States(), c.major == kLeftAsItWas ? std::vector<int>{} : std::vector<int>{c.major});
         EXPECT_EQ(fixture.minor->States(), c.minor);
         EXPECT_TRUE(fixture.session->GetIvdRequestCluster().empty());
 
         const LogicalBlock block1 = fixture.Installed(1);
         EXPECT_EQ(block1.m_IVD.m_state, 1);
         EXPECT_EQ(block1.m_IVD.m_data, Filled(c.block1Answered ? '1' : 0xEE));
-        EXPECT_EQ(fixture.Installed(3).m_IVD.m_state, c.major == DTC_FAILED ? 2 : 1);
+        EXPECT_EQ(fixture.Installed(3).m_IVD.m_state, c.major == DTC_FAILED || c.storedCorrupt == 3 ? 2 : 1);
         const bool allValid = c.major == DTC_PASSED && c.block1Answered;
         EXPECT_EQ(fixture.session->GetInstalledLogistics()->programmingHash.size(), allValid ? 32U : 0U);
     }
+}
+
+TEST_F(AutonomousCheckTest, AStoreWhoseReadsAreRefusedLeavesTheStoredListsAsTheyWere) {
+    RunCheck();
+    ASSERT_TRUE(RestsInIdle(true));
+    LogicalBlocks installed, updated;
+    ASSERT_TRUE(db->ReadInstalledLogicalBlocks(installed));
+    ASSERT_TRUE(db->ReadUpdatedLogicalBlocks(updated));
+    ASSERT_EQ(installed.size(), 3U);
+
+    // Every read refused, as during a fast shutdown, while writes go through.
+    ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kGetValue, 1000);
+    StoreResults();
+    ara::per::testhook::Reset();
+
+    LogicalBlocks installedAfter, updatedAfter;
+    ASSERT_TRUE(db->ReadInstalledLogicalBlocks(installedAfter));
+    ASSERT_TRUE(db->ReadUpdatedLogicalBlocks(updatedAfter));
+    EXPECT_EQ(installedAfter, installed);
+    EXPECT_EQ(updatedAfter, updated);
 }
 
 TEST_F(AutonomousCheckTest, CancelDuringAPendingRequestFreesTheDownloadWithinASecond) {

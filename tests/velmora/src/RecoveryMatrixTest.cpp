@@ -849,9 +849,6 @@ protected:
             const EmergencyUpdateImpl::FileOperations real = EmergencyUpdateImpl::RealFileOperations();
             EmergencyUpdateImpl::FileOperations powered;
             powered.remove = [this, real](const std::string& path) { return m_power.Event() && real.remove(path); };
-            powered.writeDurably = [this, real](const std::string& path, const std::vector<uint8_t>& bytes) {
-                return m_power.Event() && real.writeDurably(path, bytes);
-            };
             emergency->SetFileOperations(powered);
             return emergency;
         };
@@ -901,6 +898,81 @@ TEST_F(EmergencyStartTest, APowerCutAtAnyPointOfTheEmergencyUpdateCountsItOnce) 
         EXPECT_TRUE(MarkersGone());
     }
     std::cout << "emergency power cuts: " << points << " points" << std::endl;
+}
+
+// Syncs that report failure while everything else, the update manager
+// included, goes on: the first k syncs of the start fail, for every k up to
+// all of them. The start runs to its end with the same UCM calls, and the
+// next start reaches the uninterrupted end state, the attempt counted once.
+TEST_F(EmergencyStartTest, FailingSyncsDuringTheEmergencyUpdateCountItOnce) {
+    m_entryDeps = EmergencyDeps();
+    const Row row{1, true, true, Ucm::kClosed};
+    Seed(row);
+    WriteMarkers();
+    m_power.Arm(Power::kNever);
+    ASSERT_EQ(RunOnce(), 0);
+    const DbSnapshot end = Snapshot();
+    const std::vector<std::string> calls = m_calls;
+
+    bool finalSyncFailed = false;
+    for (const unsigned failing : {1U, 2U, 3U, 4U, 5U, 6U, 7U, 8U, 1000U}) {
+        SCOPED_TRACE("the first " + std::to_string(failing) + " syncs fail");
+        Seed(row);
+        WriteMarkers();
+        capture.Clear();
+        ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSyncToStorage, failing);
+        ASSERT_EQ(RunOnce(), 0);
+        EXPECT_EQ(m_calls, calls);
+        finalSyncFailed = finalSyncFailed || capture.Contains("EmergencyUpdate: records not synced");
+        ara::per::testhook::Reset();
+        capture.Clear();
+        ASSERT_EQ(RunOnce(), 0);
+        EXPECT_EQ(Snapshot(), end) << capture.Dump();
+        EXPECT_TRUE(MarkersGone());
+    }
+    EXPECT_TRUE(finalSyncFailed);
+}
+
+// A second emergency installation whose marker has the same bytes as the
+// first one's: wherever the power goes in its start (between recording what
+// was applied and the sync of it among the rest), the next start counts it
+// once more, never zero times or twice.
+TEST_F(EmergencyStartTest, ASecondInstallationWithTheSameMarkerCountsOnceMoreWhereverThePowerGoes) {
+    m_entryDeps = EmergencyDeps();
+    const Row row{1, true, true, Ucm::kClosed};
+    Seed(row);
+    WriteMarkers();
+    m_power.Arm(Power::kNever);
+    ASSERT_EQ(RunOnce(), 0);
+    const std::string afterFirst = ReadDatabaseFile();
+    const DbSnapshot first = Snapshot();
+
+    WriteMarkers();
+    m_power.Arm(Power::kNever);
+    ASSERT_EQ(RunOnce(), 0);
+    const size_t events = m_power.Count();
+    const std::vector<std::string> calls = m_calls;
+    const DbSnapshot end = Snapshot();
+    ASSERT_EQ(end.installedBlocks.size(), first.installedBlocks.size());
+    for (size_t i = 0; i < end.installedBlocks.size(); ++i) {
+        EXPECT_EQ(end.installedBlocks[i].m_programmingAttempts, first.installedBlocks[i].m_programmingAttempts + 1);
+    }
+
+    for (size_t n = 1; n <= events; ++n) {
+        SCOPED_TRACE("power cut after event " + std::to_string(n));
+        WriteDatabaseFile(afterFirst);
+        SeedUcm(row.ucm, "installed");
+        WriteMarkers();
+        m_power.Arm(n);
+        ASSERT_EQ(RunOnce(), 0);
+        ara::per::testhook::Reset();
+        m_power.Arm(Power::kNever);
+        capture.Clear();
+        ASSERT_EQ(RunOnce(), 0);
+        EXPECT_EQ(m_calls, calls);
+        EXPECT_EQ(Snapshot(), end) << capture.Dump();
+        EXPECT_TRUE(MarkersGone());
+    }
 }
 
 }  // namespace
