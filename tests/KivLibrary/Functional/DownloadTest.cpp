@@ -3,6 +3,7 @@
 // RequestTransferExit, the FlashingThread and the product's UCM adaptor into
 // the simulated update manager, whose call log tells what reached UCM.
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
+#include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
@@ -330,6 +331,38 @@ TEST_F(DownloadTest, RequestDownloadNeedsTheFingerprintAndTheUnlock) {
         (*busy.Session()).*running = true;
         EXPECT_EQ(busy.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
         EXPECT_EQ(busy.ucm.Calls().size(), 0u);
+    }
+}
+
+// The dpt stays in this process: the longest record there can be is taken,
+// and whatever abandons an unfinished one gives its memory back.
+TEST_F(DownloadTest, AnAbandonedDptGivesItsMemoryBack) {
+    const uint32_t longest = static_cast<uint32_t>(RFS::kMaxRecordSize);
+    const Bytes part = Payload(50 * kPiece, 3);
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> abandon;
+    };
+    const Case cases[] = {
+        {"a new RequestDownload",
+         [](Rig& r) { EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted); }},
+        {"the end of the session", [](Rig& r) { r.Session()->AbortLocalTransfer(); }},
+        {"a reset",
+         [](Rig& r) {
+             EXPECT_EQ(r.dm.Uds({0x11, 0x01}), (Bytes{0x51, 0x01}));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig& r = Make();
+        ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, longest)), kDownloadAccepted);
+        r.Send(part);
+        const std::shared_ptr<RFS> rfs = r.Session()->GetRFS();
+        ASSERT_TRUE(WaitUntil([&] { return rfs->GetData().size() == part.size(); }));
+        EXPECT_GE(rfs->HeldBytes(), part.size());
+        c.abandon(r);
+        EXPECT_FALSE(rfs->IsTransferActive());
+        EXPECT_EQ(rfs->HeldBytes(), 0u);
     }
 }
 
