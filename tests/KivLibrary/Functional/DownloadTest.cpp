@@ -9,6 +9,7 @@
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "platform/ara/per/key_value_storage.h"
 #include "platform/com/Runtime.h"
 #include "sim/DiagnosticManager.h"
 #include "sim/KeyCalculator.h"
@@ -128,6 +129,15 @@ struct Rig {
         LogicalBlocks blocks;
         (void)stack.Storage()->ReadUpdatedLogicalBlocks(blocks);
         return blocks;
+    }
+    // The stored UPDATED entry of a block: {attempts, lock value}, {0, 0} when none.
+    std::pair<uint16_t, uint16_t> Attempts(uint8_t id) const {
+        for (const LogicalBlock& block : Updated()) {
+            if (block.m_id == id) {
+                return {block.m_programmingAttempts, block.m_lockValue};
+            }
+        }
+        return {0, 0};
     }
     void SetAttempts(uint8_t id, uint16_t attempts, uint16_t lock) {
         LogicalBlocks blocks = Updated();
@@ -259,11 +269,18 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 4094)), Nrc(0x36, 0x31));
              EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferData), 0u);
          }},
-        {"an overrun of memorySize ends the UCM transfer",
+        {"an overrun of memorySize is suspended; UCM refuses the early TransferExit and the transfer goes on",
          [&](Rig& r) {
              ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted);
              EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 11)), Nrc(0x36, 0x71));
-             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferExit), 1u);
+             ASSERT_EQ(r.ucm.CountCalls(UcmMethod::kTransferExit), 1u);
+             EXPECT_EQ(r.ucm.Calls().back().ToString(), "TransferExit(1) -> 1") << "no byte of the 10 arrived";
+             EXPECT_TRUE(r.ucm.Session(1)->transferOpen);
+             // Neither side ended it: the block arrives whole in the same transfer.
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 10)), (Bytes{0x76, 0x01}));
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.Received(), (std::vector<Bytes>{Bytes(a.begin(), a.begin() + 10)}));
+             EXPECT_FALSE(r.ucm.Session(1)->transferOpen);
          }},
         {"an oversize dpt piece makes no UCM call and keeps the dpt local",
          [&](Rig& r) {
@@ -321,6 +338,33 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              // The tester's recovery: the block again from its start.
              r.Download(kBlockA, a);
              EXPECT_EQ(r.Received().back(), a);
+         }},
+        {"the attempt lock lets the last allowed attempt through and refuses the next",
+         [&](Rig& r) {
+             r.SetAttempts(kBlockB, 2, 3);
+             r.SetAttempts(kBlockA, 0xFFFF, 0);  // no lock: the saturated counter stays
+             r.Download(kBlockB, Payload(5, 9));
+             r.Download(kBlockA, Payload(5, 9));
+             EXPECT_EQ(r.Attempts(kBlockB), std::make_pair(uint16_t{3}, uint16_t{3}));
+             EXPECT_EQ(r.Attempts(kBlockA), std::make_pair(uint16_t{0xFFFF}, uint16_t{0}));
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockB, 5)), Nrc(0x34, 0x70));
+             EXPECT_TRUE(capture.Contains(testsupport::Level::kError, "programming counter reaches the lock value: 3"));
+             EXPECT_EQ(r.Attempts(kBlockB), std::make_pair(uint16_t{3}, uint16_t{3}));
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferStart), 2u);
+         }},
+        {"a failure after UCM Start closes the session UCM opened",
+         [&](Rig& r) {
+             // Neither the session id nor the state can be stored.
+             ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSetValue, 1000);
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
+             ara::per::testhook::Reset();
+             EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "Close"}));
+             EXPECT_EQ(r.ucm.Session(1)->state, "closed");
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
+             EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
+             // The next request opens a session of its own.
+             r.Download(kBlockA, Payload(10, 1));
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), 2u);
          }},
         {"cancel of the download mid-block ends it here and at UCM",
          [&](Rig& r) {
