@@ -3,6 +3,7 @@
 #include "KivLibrary/Functional/DTCService.h"
 #include "KivLibrary/Functional/FlashingThread.h"
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
+#include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Helper/ByteFormat.h"
@@ -32,6 +33,10 @@ size_t AddressLength(const UDS::RequestDownloadRequest& request) {
 size_t SizeLength(const UDS::RequestDownloadRequest& request) {
     return request.GetAddressAndLengthFormatIdentifier() >> 4U;
 }
+
+// Stored entries keep the low 8 bits of the id; matching on the same value
+// keeps an id above 0xFF on one entry and under its lock.
+uint8_t StoredId(uint32_t blockId) { return static_cast<uint8_t>(blockId & kStoredIdMask); }
 }  // namespace
 
 RequestDownload::RequestDownload(const UdsServiceDependencies& dependencies, AutonomousCheckSlot& autonomousCheck)
@@ -49,6 +54,7 @@ RequestDownload::RequestDownload(const UdsServiceDependencies& dependencies, Aut
     AddCheck("FullLengthCheck", Nrc::incorrectMessageLengthOrInvalidFormat, &RequestDownload::FullLengthCheck);
     AddCheck("MemoryAddressCheck", Nrc::requestOutOfRange, &RequestDownload::MemoryAddressCheck);
     AddCheck("MemorySizeCheck", Nrc::requestOutOfRange, &RequestDownload::MemorySizeCheck);
+    AddCheck("MemorySizeRangeCheck", Nrc::requestOutOfRange, &RequestDownload::MemorySizeRangeCheck);
     AddCheck("SecurityCheck", Nrc::securityAccessDenied, &RequestDownload::SecurityCheck);
     AddCheck("ConditionCheck", Nrc::conditionsNotCorrect, &RequestDownload::ConditionCheck);
 }
@@ -67,9 +73,19 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
         return MakeNegativeResponse("Check Memory has failed! Please do a hard reset",
                                     UDS::Nrc::uploadDownloadNotAccepted);
     }
-    m_sessionData->SetSignatureResult(0);
     const std::shared_ptr<KivConfiguration>& configuration = m_sessionData->GetConfiguration();
-    const bool dpt = static_cast<int64_t>(parameters.blockId) == configuration->logicalBlockId_dpt;
+    const bool dpt = IsDpt(parameters.blockId);
+    LogicalBlocks blocks;
+    if (!dpt && !CheckLogicalBlock(parameters.blockId, blocks, response)) {
+        return response;
+    }
+    // Accepted. A transfer still open, of either kind, is abandoned: its
+    // worker is joined before anything of the new download starts, so no
+    // stale piece reaches the new transfer. It is the tester's recovery
+    // after a failure; a refused request leaves it as it was.
+    m_sessionData->ResetTransferProgress();
+    m_sessionData->AbortLocalTransfer();
+    m_sessionData->SetSignatureResult(0);
     if (dpt) {
         if (m_selfRepair && !m_selfRepair->UCMSessionHangingCheck() && m_cleanupErrorDtc) {
             (void)m_cleanupErrorDtc->SetDTCState(DTC_FAILED, 1U);
@@ -82,13 +98,17 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
             LogInfo() << "RequestDownload:: Check to Cancel AutonomousCheck" << VLMR_FILE_LINE;
             check->CancelAC();
         }
-    } else if (!StartLogicalBlockTransfer(parameters, response)) {
+    } else if (!StartLogicalBlockTransfer(parameters, blocks, response)) {
         return response;
     }
     PrepareDownload(parameters, request.GetAddressAndLengthFormatIdentifier());
     LogInfo() << "RequestDownload:: processed!" << VLMR_FILE_LINE;
     return UDS::RequestDownloadResponse(static_cast<uint64_t>(std::max<int32_t>(configuration->transfer_size, 0)))
         .GetFrame();
+}
+
+bool RequestDownload::IsDpt(uint32_t blockId) const {
+    return static_cast<int64_t>(blockId) == m_sessionData->GetConfiguration()->logicalBlockId_dpt;
 }
 
 // ---- checks ---------------------------------------------------------------
@@ -108,11 +128,6 @@ CheckResult RequestDownload::SessionUCMCheck(const Request&, std::vector<uint8_t
     if (m_sessionData->Rid0253Running.load()) {
         return CheckResult::Refuse("ConditionsNotCorrect: CalcIntegrityValidationData_0253 is running");
     }
-    // A transfer still open, of either kind, is abandoned: its worker is
-    // joined before anything of the new download starts, so no stale piece
-    // reaches the new transfer. It is the tester's recovery after a failure.
-    m_sessionData->ResetTransferProgress();
-    m_sessionData->AbortLocalTransfer();
     return CheckResult::Pass();
 }
 
@@ -170,6 +185,21 @@ CheckResult RequestDownload::MemorySizeCheck(const Request& request, std::vector
     return CheckResult::Pass();
 }
 
+// A block of no bytes has nothing to download, and the dpt record is kept in
+// memory here: no announced size may exceed the longest record there can be.
+CheckResult RequestDownload::MemorySizeRangeCheck(const Request& request, std::vector<uint8_t>&) {
+    const Parameters parameters = ParseMemoryParameters(request);
+    if (parameters.memorySize == 0) {
+        return CheckResult::Refuse("RequestOutOfRange: memorySize 0 of block " + std::to_string(parameters.blockId));
+    }
+    if (IsDpt(parameters.blockId) && parameters.memorySize > RFS::kMaxRecordSize) {
+        return CheckResult::Refuse("RequestOutOfRange: memorySize " + std::to_string(parameters.memorySize) +
+                                   " of the dpt exceeds the longest record of " + std::to_string(RFS::kMaxRecordSize) +
+                                   " bytes");
+    }
+    return CheckResult::Pass(" memory size is " + std::to_string(parameters.memorySize));
+}
+
 CheckResult RequestDownload::SecurityCheck(const Request&, std::vector<uint8_t>&) {
     if (!m_conversation) {
         LogInfo() << "RequestDownload: Kiv DM Conversation NOT FOUND, cant read security access!!!" << VLMR_FILE_LINE;
@@ -194,7 +224,8 @@ CheckResult RequestDownload::ConditionCheck(const Request&, std::vector<uint8_t>
     } else {
         LogInfo() << "SWupdateAllowedFlag is NotAllowed" << VLMR_FILE_LINE;
     }
-    if (!m_sessionData->IsRequestDownloadFinished() || !m_sessionData->GetFingerprintFlag()) {
+    // An open download is no refusal: an accepted request abandons it.
+    if (!m_sessionData->GetFingerprintFlag()) {
         return CheckResult::Refuse(
             "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!");
     }
@@ -224,10 +255,9 @@ void RequestDownload::StartDptTransfer() {
     LogisticFileHandler(m_sessionData->GetConfiguration(), m_storage, m_sessionData).PrintActiveLogistics();
 }
 
-bool RequestDownload::StartLogicalBlockTransfer(const Parameters& parameters, std::vector<uint8_t>& response) {
-    if (!CheckLogicalBlock(parameters.blockId, response)) {
-        return false;
-    }
+bool RequestDownload::StartLogicalBlockTransfer(const Parameters& parameters, LogicalBlocks& blocks,
+                                                std::vector<uint8_t>& response) {
+    IncrementProgrammingAttemptsCounter(parameters.blockId, blocks);
     if (m_sessionData->GetUcmSessionId() == SessionData::kNoUcmSession && !ProcessFirstDataBlock(response)) {
         return false;
     }
@@ -239,7 +269,7 @@ bool RequestDownload::StartLogicalBlockTransfer(const Parameters& parameters, st
     return true;
 }
 
-bool RequestDownload::CheckLogicalBlock(uint32_t blockId, std::vector<uint8_t>& response) {
+bool RequestDownload::CheckLogicalBlock(uint32_t blockId, LogicalBlocks& blocks, std::vector<uint8_t>& response) {
     LogInfo() << "Started the transfer of datablock with id: " << blockId << VLMR_FILE_LINE;
     const RFS::VersionTable table = m_sessionData->GetRFS()->GetDowngradeTable();
     if (table.find(static_cast<uint16_t>(blockId)) == table.end()) {
@@ -249,14 +279,11 @@ bool RequestDownload::CheckLogicalBlock(uint32_t blockId, std::vector<uint8_t>& 
     }
     LogInfo() << "RequestDownload: Logical block is announced / listed in RFS table!" << VLMR_FILE_LINE;
 
-    // Stored entries keep the low 8 bits of the id; matching on the same
-    // value keeps an id above 0xFF on one entry and under its lock.
     if (blockId > kStoredIdMask) {
         LogWarn() << "RequestDownload: block id " << blockId << " is stored as " << (blockId & kStoredIdMask)
                   << VLMR_FILE_LINE;
     }
-    const uint8_t storedId = static_cast<uint8_t>(blockId & kStoredIdMask);
-    LogicalBlocks blocks;
+    const uint8_t storedId = StoredId(blockId);
     // An unreadable list is not an empty one: writing back only this block
     // would lose every other block's counters.
     if (m_storage->HasUpdatedLogicalBlocks() && !m_storage->ReadUpdatedLogicalBlocks(blocks)) {
@@ -268,11 +295,6 @@ bool RequestDownload::CheckLogicalBlock(uint32_t blockId, std::vector<uint8_t>& 
                                     [storedId](const LogicalBlock& block) { return block.m_id == storedId; });
     if (entry == blocks.end()) {
         LogInfo() << "CheckProgrammingattemptsCounterWithLockvalue ignored for new blocks" << VLMR_FILE_LINE;
-        LogicalBlock added;
-        added.m_id = storedId;
-        added.m_programmingAttempts = 1;
-        blocks.push_back(added);
-        LogInfo() << "New block added with programming counter: " << 1 << VLMR_FILE_LINE;
     } else if (entry->m_lockValue != 0 && entry->m_programmingAttempts >= entry->m_lockValue) {
         LogError() << "programming counter reaches the lock value: " << entry->m_lockValue << VLMR_FILE_LINE;
         response = MakeNegativeResponse("CheckProgrammingattemptsCounterWithLockvalue failed",
@@ -280,18 +302,30 @@ bool RequestDownload::CheckLogicalBlock(uint32_t blockId, std::vector<uint8_t>& 
         return false;
     } else {
         LogInfo() << "programming counter value: " << entry->m_programmingAttempts << VLMR_FILE_LINE;
-        if (entry->m_programmingAttempts == kMaxProgrammingAttempts) {
-            LogInfo() << "programming attempts counter already reached maximum value and programming is allowed"
-                      << VLMR_FILE_LINE;
-        } else {
-            ++entry->m_programmingAttempts;
-            LogInfo() << "Incremented the programming counter to: " << entry->m_programmingAttempts << VLMR_FILE_LINE;
-        }
+    }
+    return true;
+}
+
+void RequestDownload::IncrementProgrammingAttemptsCounter(uint32_t blockId, LogicalBlocks& blocks) {
+    const uint8_t storedId = StoredId(blockId);
+    const auto entry = std::find_if(blocks.begin(), blocks.end(),
+                                    [storedId](const LogicalBlock& block) { return block.m_id == storedId; });
+    if (entry == blocks.end()) {
+        LogicalBlock added;
+        added.m_id = storedId;
+        added.m_programmingAttempts = 1;
+        blocks.push_back(added);
+        LogInfo() << "New block added with programming counter: " << 1 << VLMR_FILE_LINE;
+    } else if (entry->m_programmingAttempts == kMaxProgrammingAttempts) {
+        LogInfo() << "programming attempts counter already reached maximum value and programming is allowed"
+                  << VLMR_FILE_LINE;
+    } else {
+        ++entry->m_programmingAttempts;
+        LogInfo() << "Incremented the programming counter to: " << entry->m_programmingAttempts << VLMR_FILE_LINE;
     }
     if (!m_storage->WriteUpdatedLogicalBlocks(blocks)) {
         LogWarn() << "RequestDownload: the programming counter could not be written" << VLMR_FILE_LINE;
     }
-    return true;
 }
 
 bool RequestDownload::ProcessFirstDataBlock(std::vector<uint8_t>& response) {

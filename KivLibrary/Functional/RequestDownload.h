@@ -1,14 +1,16 @@
 // UDS RequestDownload (0x34): opens the download of the DPT block (kept in
 // the session's RFS record, no UCM call) or of a logical block (UCM Start on
 // the first one, TransferStart on each) and gives it a fresh FlashingThread.
-// A transfer still open is abandoned first. Runs on the binding's method
-// threads; requests of one conversation arrive one after the other, and the
-// handler keeps no state of its own between them.
+// A transfer still open is abandoned once a request is accepted; a refused
+// one leaves it as it was. Runs on the binding's method threads; requests of
+// one conversation arrive one after the other, and the handler keeps no
+// state of its own between them.
 #ifndef KIVLIBRARY_FUNCTIONAL_REQUESTDOWNLOAD_H
 #define KIVLIBRARY_FUNCTIONAL_REQUESTDOWNLOAD_H
 
 #include "KivLibrary/Functional/ServiceBase.h"
 #include "KivLibrary/Functional/UdsServiceDependencies.h"
+#include "KivLibrary/Persistency/DatabaseTypes.h"
 #include "uds/RequestDownload.h"
 
 class RequestDownload : public CheckedService<UDS::RequestDownloadRequest> {
@@ -34,14 +36,19 @@ private:
     CheckResult FullLengthCheck(const Request& request, std::vector<uint8_t>& response);
     CheckResult MemoryAddressCheck(const Request& request, std::vector<uint8_t>& response);
     CheckResult MemorySizeCheck(const Request& request, std::vector<uint8_t>& response);
+    CheckResult MemorySizeRangeCheck(const Request& request, std::vector<uint8_t>& response);
     CheckResult SecurityCheck(const Request& request, std::vector<uint8_t>& response);
     CheckResult ConditionCheck(const Request& request, std::vector<uint8_t>& response);
 
     static Parameters ParseMemoryParameters(const Request& request);
+    bool IsDpt(uint32_t blockId) const;
     void StartDptTransfer();
-    // False with the negative response in `response`.
-    bool StartLogicalBlockTransfer(const Parameters& parameters, std::vector<uint8_t>& response);
-    bool CheckLogicalBlock(uint32_t blockId, std::vector<uint8_t>& response);
+    // Each false with the negative response in `response`.
+    // Announced and not locked; `blocks` is the stored UPDATED list.
+    bool CheckLogicalBlock(uint32_t blockId, LogicalBlocks& blocks, std::vector<uint8_t>& response);
+    // Counts the attempt in `blocks` and stores them, then opens the transfer at UCM.
+    bool StartLogicalBlockTransfer(const Parameters& parameters, LogicalBlocks& blocks, std::vector<uint8_t>& response);
+    void IncrementProgrammingAttemptsCounter(uint32_t blockId, LogicalBlocks& blocks);
     bool ProcessFirstDataBlock(std::vector<uint8_t>& response);
     void PrepareDownload(const Parameters& parameters, uint8_t format);
     std::vector<uint8_t> MakeNegativeResponse(const std::string& reason, UDS::Nrc nrc) const;

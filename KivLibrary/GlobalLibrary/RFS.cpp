@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr size_t kHwIdCountSize = 2;
 constexpr size_t kHexHeaderBytes = 11;
 constexpr size_t kHexLineBytes = 36;
 constexpr size_t kTableEntriesPerLine = 5;
@@ -18,7 +17,7 @@ const std::array<uint8_t, 4> kRfsVersionLow{{'0', '0', '0', '1'}};
 const std::array<uint8_t, 4> kRfsVersionHigh{{'9', '9', '9', '9'}};
 
 // Size of a record with bvta entries up to and including the hardware-id count.
-size_t SizeWithHwIdCount(uint16_t bvta) { return RFS::kHeaderSize + RFS::kEntrySize * bvta + kHwIdCountSize; }
+size_t SizeWithHwIdCount(uint16_t bvta) { return RFS::kHeaderSize + RFS::kEntrySize * bvta + RFS::kHwIdCountSize; }
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& data, size_t offset, size_t count) {
     const size_t end = std::min(data.size(), offset + count);
@@ -68,15 +67,22 @@ std::vector<uint8_t> RFS::GetData() const {
     return m_data;
 }
 
+// clear() would keep the capacity: an abandoned record must not hold its
+// memory until the next one replaces it.
 void RFS::ClearData() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_data.clear();
+    std::vector<uint8_t>().swap(m_data);
 }
 
 void RFS::WipeData() {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::fill(m_data.begin(), m_data.end(), 0);
-    m_data.clear();
+    std::vector<uint8_t>().swap(m_data);
+}
+
+size_t RFS::HeldBytes() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_data.capacity();
 }
 
 void RFS::AppendData(const std::vector<uint8_t>& data) {

@@ -37,7 +37,13 @@ public:
     static constexpr size_t kHeaderSize = 11;  // ptil, ptid, bvta
     static constexpr size_t kEntrySize = 9;    // id, RFS version, F1AB version
     static constexpr size_t kHwIdSize = 3;
+    static constexpr size_t kHwIdCountSize = 2;
     static constexpr size_t kMinRecordSize = 25;  // one entry, one hardware id
+    // bvta and the hardware-id count are 16-bit, so no valid record is longer:
+    // 65535 entries and 65535 hardware ids, 786433 bytes.
+    static constexpr size_t kMaxCount = 0xFFFF;
+    static constexpr size_t kMaxRecordSize =
+        kHeaderSize + kEntrySize * kMaxCount + kHwIdCountSize + kHwIdSize * kMaxCount;
 
     RFS() = default;
     virtual ~RFS() = default;
@@ -47,6 +53,7 @@ public:
     virtual void SetDowngradeTable(const VersionTable& table);
     virtual VersionTable GetDowngradeTable() const;
     virtual std::vector<uint8_t> GetData() const;
+    // Empties the record and gives its memory back.
     virtual void ClearData();
     // Overwrites the record bytes with zeros before they are released.
     virtual void WipeData();
@@ -74,6 +81,8 @@ public:
     virtual bool IsPtilValid(uint16_t ptil);
     virtual bool IsPtidValid(const std::array<uint8_t, 7>& ptid);
     virtual bool IsBvtaValid(uint16_t bvta);
+    // The memory the record bytes occupy, received or not.
+    size_t HeldBytes() const;
 
 private:
     // The helpers below expect m_mutex to be held.

@@ -63,6 +63,24 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
          sim::kTesterScriptError,
          {"DPT ", "SCRIPT ERROR line 2: the package carries no block 0x02"},
          nullptr},
+        {"a power cut right after the first block opened the UCM session",
+         "10 02 => 50 02 ..\n"
+         "27 11 => 67 11 ?? ?? ?? ??\n"
+         "27 12 {key} => 67 12\n"
+         "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
+         "@package blocks=0x01:6000\n"
+         "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+         "36 01 {piece:dpt:1} => 76 01\n"
+         "37 => 77\n"
+         "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n"
+         "34 00 42 00 01 {size:0x01} => 74 20 0F FD\n"
+         "@powercut\n"
+         "@state => 1\n",
+         sim::kTesterPassed,
+         // The stored session is undone: closed at UCM, nothing committed.
+         {"ucm: Start() -> ", "ucm: TransferStart(1, 6000) -> 0", "@powercut -> Velmora running again",
+          "ucm: Close(1) -> ", "@state => 1 -> 1 (IDLE)", "PASSED"},
+         "CommitUpdate"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

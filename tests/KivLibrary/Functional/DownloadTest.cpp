@@ -3,11 +3,13 @@
 // RequestTransferExit, the FlashingThread and the product's UCM adaptor into
 // the simulated update manager, whose call log tells what reached UCM.
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
+#include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
+#include "platform/ara/per/key_value_storage.h"
 #include "platform/com/Runtime.h"
 #include "sim/DiagnosticManager.h"
 #include "sim/KeyCalculator.h"
@@ -123,6 +125,33 @@ struct Rig {
 
     std::vector<Bytes> Received() const { return ucm.ReceivedBlocks(Session()->GetUcmSessionId()); }
 
+    LogicalBlocks Updated() const {
+        LogicalBlocks blocks;
+        (void)stack.Storage()->ReadUpdatedLogicalBlocks(blocks);
+        return blocks;
+    }
+    // The stored UPDATED entry of a block: {attempts, lock value}, {0, 0} when none.
+    std::pair<uint16_t, uint16_t> Attempts(uint8_t id) const {
+        for (const LogicalBlock& block : Updated()) {
+            if (block.m_id == id) {
+                return {block.m_programmingAttempts, block.m_lockValue};
+            }
+        }
+        return {0, 0};
+    }
+    void SetAttempts(uint8_t id, uint16_t attempts, uint16_t lock) {
+        LogicalBlocks blocks = Updated();
+        auto entry = std::find_if(blocks.begin(), blocks.end(), [id](const LogicalBlock& b) { return b.m_id == id; });
+        if (entry == blocks.end()) {
+            blocks.emplace_back();
+            entry = blocks.end() - 1;
+            entry->m_id = id;
+        }
+        entry->m_programmingAttempts = attempts;
+        entry->m_lockValue = lock;
+        ASSERT_TRUE(stack.Storage()->WriteUpdatedLogicalBlocks(blocks));
+    }
+
     static UdsServiceSettings Settings() {
         UdsServiceSettings settings;
         settings.flashing.freeBuffer = 2s;
@@ -157,6 +186,19 @@ protected:
         capture.Clear();
         rig = std::make_unique<Rig>(unlock, fingerprint);
         return *rig;
+    }
+
+    // The "RequestDownload: <check> started!" lines in the order they were logged.
+    std::vector<std::string> ChecksRun() const {
+        std::vector<std::string> checks;
+        const std::string prefix = "RequestDownload: ";
+        for (const std::string& text : capture.Texts()) {
+            const auto end = text.find(" started!");
+            if (text.rfind(prefix, 0) == 0 && end != std::string::npos && text.find("Process") == std::string::npos) {
+                checks.push_back(text.substr(prefix.size(), end - prefix.size()));
+            }
+        }
+        return checks;
     }
 
     testsupport::LogCapture capture;
@@ -227,11 +269,18 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 4094)), Nrc(0x36, 0x31));
              EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferData), 0u);
          }},
-        {"an overrun of memorySize ends the UCM transfer",
+        {"an overrun of memorySize is suspended; UCM refuses the early TransferExit and the transfer goes on",
          [&](Rig& r) {
              ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted);
              EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 11)), Nrc(0x36, 0x71));
-             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferExit), 1u);
+             ASSERT_EQ(r.ucm.CountCalls(UcmMethod::kTransferExit), 1u);
+             EXPECT_EQ(r.ucm.Calls().back().ToString(), "TransferExit(1) -> 1") << "no byte of the 10 arrived";
+             EXPECT_TRUE(r.ucm.Session(1)->transferOpen);
+             // Neither side ended it: the block arrives whole in the same transfer.
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 10)), (Bytes{0x76, 0x01}));
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.Received(), (std::vector<Bytes>{Bytes(a.begin(), a.begin() + 10)}));
+             EXPECT_FALSE(r.ucm.Session(1)->transferOpen);
          }},
         {"an oversize dpt piece makes no UCM call and keeps the dpt local",
          [&](Rig& r) {
@@ -290,6 +339,33 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              r.Download(kBlockA, a);
              EXPECT_EQ(r.Received().back(), a);
          }},
+        {"the attempt lock lets the last allowed attempt through and refuses the next",
+         [&](Rig& r) {
+             r.SetAttempts(kBlockB, 2, 3);
+             r.SetAttempts(kBlockA, 0xFFFF, 0);  // no lock: the saturated counter stays
+             r.Download(kBlockB, Payload(5, 9));
+             r.Download(kBlockA, Payload(5, 9));
+             EXPECT_EQ(r.Attempts(kBlockB), std::make_pair(uint16_t{3}, uint16_t{3}));
+             EXPECT_EQ(r.Attempts(kBlockA), std::make_pair(uint16_t{0xFFFF}, uint16_t{0}));
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockB, 5)), Nrc(0x34, 0x70));
+             EXPECT_TRUE(capture.Contains(testsupport::Level::kError, "programming counter reaches the lock value: 3"));
+             EXPECT_EQ(r.Attempts(kBlockB), std::make_pair(uint16_t{3}, uint16_t{3}));
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferStart), 2u);
+         }},
+        {"a failure after UCM Start closes the session UCM opened",
+         [&](Rig& r) {
+             // Neither the session id nor the state can be stored.
+             ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSetValue, 1000);
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
+             ara::per::testhook::Reset();
+             EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "Close"}));
+             EXPECT_EQ(r.ucm.Session(1)->state, "closed");
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
+             EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
+             // The next request opens a session of its own.
+             r.Download(kBlockA, Payload(10, 1));
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), 2u);
+         }},
         {"cancel of the download mid-block ends it here and at UCM",
          [&](Rig& r) {
              ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
@@ -330,6 +406,145 @@ TEST_F(DownloadTest, RequestDownloadNeedsTheFingerprintAndTheUnlock) {
         (*busy.Session()).*running = true;
         EXPECT_EQ(busy.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
         EXPECT_EQ(busy.ucm.Calls().size(), 0u);
+    }
+}
+
+// Each refusal of a RequestDownload, from its checks in their order to the
+// refusals of the block itself, while a block is half downloaded: the
+// refused request changes nothing, and that block goes on to its end.
+TEST_F(DownloadTest, ARefusedRequestDownloadLeavesTheOpenTransferAsItWas) {
+    const std::vector<std::string> checks = {
+        "SessionUCMCheck", "MinLengthCheck",     "DataFormatIdentifierCheck", "AddressAndLengthFormatCheck",
+        "FullLengthCheck", "MemoryAddressCheck", "MemorySizeCheck",           "MemorySizeRangeCheck",
+        "SecurityCheck",   "ConditionCheck"};
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> before;  // also undone by the case itself, where the block needs it
+        Bytes request;
+        uint8_t nrc;
+        size_t checksRun;
+        const char* refusal;  // start of the error line
+    };
+    const Case cases[] = {
+        {"an integrity routine running", [](Rig& r) { r.Session()->Rid029ARunning = true; },
+         RequestDownloadFrame(kBlockB, 10), 0x22, 1, "ConditionsNotCorrect:: CalcModuleHash_029A is running"},
+        {"a bare 34, which needs no unlock",
+         nullptr,
+         {0x34},
+         0x13,
+         2,
+         "IncorrectMessageLengthOrInvalidFormat: the length of the request message is invalid"},
+        {"four bytes, with a wrong format too", nullptr, {0x34, 0x10, 0x00, 0x00}, 0x13, 2, nullptr},
+        {"compression, and no address format either",
+         nullptr,
+         {0x34, 0x10, 0x00, 0x00, 0x01},
+         0x31,
+         3,
+         "RequestOutOfRange: compressionMethod or encryptingMethod not supported !"},
+        {"no address and length format, which no length fits",
+         nullptr,
+         {0x34, 0x00, 0x00, 0x00, 0x01},
+         0x31,
+         4,
+         "RequestOutOfRange: AddressAndLengthFormatCheck not valid"},
+        {"one byte more than the format announces, a 1-byte address",
+         nullptr,
+         {0x34, 0x00, 0x41, 0x02, 0x00, 0x00, 0x00, 0x10, 0x00},
+         0x13,
+         5,
+         "IncorrectMessageLengthOrInvalidFormat: Wrong request size! request message length is 9"},
+        {"a 3-byte address and a 3-byte size",
+         nullptr,
+         {0x34, 0x00, 0x33, 0x00, 0x00, 0x02, 0x00, 0x00, 0x10},
+         0x31,
+         6,
+         "RequestOutOfRange: numMemoryAddressBytes != 2 is not handled! memory address size is 3"},
+        {"a 3-byte size of 0",
+         nullptr,
+         {0x34, 0x00, 0x32, 0x00, 0x02, 0x00, 0x00, 0x00},
+         0x31,
+         7,
+         "RequestOutOfRange: numMemorySizeBytes != 4 is not handled! memory size is 3"},
+        {"a logical block of 0 bytes", nullptr, RequestDownloadFrame(kBlockB, 0), 0x31, 8,
+         "RequestOutOfRange: memorySize 0 of block 2"},
+        {"a dpt of 4 GiB", nullptr, RequestDownloadFrame(kDpt, 0xFFFFFFFF), 0x31, 8,
+         "RequestOutOfRange: memorySize 4294967295 of the dpt exceeds the longest record of 786433 bytes"},
+        {"a dpt one byte longer than the longest record", nullptr,
+         RequestDownloadFrame(kDpt, static_cast<uint32_t>(RFS::kMaxRecordSize + 1)), 0x31, 8, nullptr},
+        {"locked again",
+         [](Rig& r) {
+             EXPECT_EQ(r.dm.Uds({0x10, 0x02}).at(0), 0x50);
+             EXPECT_TRUE(WaitUntil([&] { return !r.stack.Conversation()->checkSecurityLevel(9); }));
+         },
+         RequestDownloadFrame(kBlockB, 10), 0x33, 9, "ConditionsNotCorrect: wrong security access!"},
+        {"no fingerprint", [](Rig& r) { r.Session()->SetFingerprintFlag(false); }, RequestDownloadFrame(kBlockB, 10),
+         0x22, 10, "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!"},
+        {"a failed memory check", [](Rig& r) { r.Session()->SetMemoryFailureFlag(true); },
+         RequestDownloadFrame(kBlockB, 10), 0x70, 10, "Check Memory has failed! Please do a hard reset"},
+        {"a block the record does not announce", nullptr, RequestDownloadFrame(3, 10), 0x70, 10,
+         "-> RequestDownload: Logical block not announced / not listed in RFS table!"},
+        {"a block at its attempt lock", [](Rig& r) { r.SetAttempts(kBlockB, 3, 3); }, RequestDownloadFrame(kBlockB, 10),
+         0x70, 10, "CheckProgrammingattemptsCounterWithLockvalue failed"},
+    };
+    const Bytes a = Payload(8192, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig& r = Make();
+        ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+        r.Send(Bytes(a.begin(), a.begin() + 4093));
+        if (c.before) {
+            c.before(r);
+        }
+        ASSERT_TRUE(WaitUntil([&] { return r.ucm.Session(1)->received == 4093; }));
+        const LogicalBlocks updated = r.Updated();
+        const std::vector<std::string> ucmCalls = r.Methods();
+        capture.Clear();
+
+        EXPECT_EQ(r.dm.Uds(c.request), Nrc(0x34, c.nrc));
+        EXPECT_EQ(ChecksRun(), std::vector<std::string>(checks.begin(), checks.begin() + c.checksRun));
+        if (c.refusal != nullptr) {
+            EXPECT_TRUE(capture.Contains(testsupport::Level::kError, c.refusal)) << capture.Dump();
+        }
+        EXPECT_EQ(r.Updated(), updated) << "no attempt counted";
+        EXPECT_EQ(r.Methods(), ucmCalls);
+
+        r.Session()->Rid029ARunning = false;
+        r.Send(a, 4093, 2);
+        EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+        EXPECT_EQ(r.Received(), (std::vector<Bytes>{a}));
+        EXPECT_FALSE(r.ucm.Session(1)->transferOpen);
+    }
+}
+
+// The dpt stays in this process: the longest record there can be is taken,
+// and whatever abandons an unfinished one gives its memory back.
+TEST_F(DownloadTest, AnAbandonedDptGivesItsMemoryBack) {
+    const uint32_t longest = static_cast<uint32_t>(RFS::kMaxRecordSize);
+    const Bytes part = Payload(50 * kPiece, 3);
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> abandon;
+    };
+    const Case cases[] = {
+        {"a new RequestDownload",
+         [](Rig& r) { EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted); }},
+        {"the end of the session", [](Rig& r) { r.Session()->AbortLocalTransfer(); }},
+        {"a reset",
+         [](Rig& r) {
+             EXPECT_EQ(r.dm.Uds({0x11, 0x01}), (Bytes{0x51, 0x01}));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig& r = Make();
+        ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, longest)), kDownloadAccepted);
+        r.Send(part);
+        const std::shared_ptr<RFS> rfs = r.Session()->GetRFS();
+        ASSERT_TRUE(WaitUntil([&] { return rfs->GetData().size() == part.size(); }));
+        EXPECT_GE(rfs->HeldBytes(), part.size());
+        c.abandon(r);
+        EXPECT_FALSE(rfs->IsTransferActive());
+        EXPECT_EQ(rfs->HeldBytes(), 0u);
     }
 }
 
