@@ -162,12 +162,20 @@ bool ValidLength(uint16_t type, uint32_t length) {
 }  // namespace
 
 struct DoIpServer::Connection {
+    // Closed and set to -1 by the connection's own thread, under writeMutex;
+    // other threads use it only under writeMutex.
     int fd = -1;
+    std::mutex writeMutex;
     std::thread thread;
     std::atomic<bool> finished{false};
     Clock::time_point connected = Clock::now();
+    // Guarded by the server's m_mutex; written only by the connection's own
+    // thread, except that an alive check that goes unanswered clears
+    // `activated` of the connection it drops.
     bool activated = false;
     uint16_t tester = 0;
+    bool busy = false;  // a request is with the handler
+    uint64_t aliveAnswers = 0;
 };
 
 DoIpServer::DoIpServer(UdsHandler handler, Options options)
@@ -211,6 +219,11 @@ void DoIpServer::Stop() {
     if (m_stopping.exchange(true)) {
         return;
     }
+    {
+        // A routing activation waiting for alive checks gives up at once.
+        std::lock_guard<std::mutex> lock(m_mutex);
+    }
+    m_aliveAnswered.notify_all();
     if (m_wakeFds[1] >= 0) {
         const uint8_t byte = 1;
         (void)!write(m_wakeFds[1], &byte, 1);
@@ -232,7 +245,7 @@ void DoIpServer::Stop() {
 }
 
 void DoIpServer::ReapFinished(bool all) {
-    std::list<std::unique_ptr<Connection>> done;
+    std::list<ConnectionPtr> done;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_connections.begin(); it != m_connections.end();) {
@@ -266,21 +279,30 @@ void DoIpServer::AcceptLoop() {
             continue;
         }
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_connections.size() >= m_options.maxConnections) {
-            LogWarn() << "DoIP: connection refused, " << m_connections.size() << " testers already connected";
+        if (m_connections.size() >= m_options.maxSockets) {
+            LogWarn() << "DoIP: connection refused, " << m_connections.size() << " sockets already open";
             close(fd);
             continue;
         }
         const int on = 1;
         (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-        auto connection = std::make_unique<Connection>();
+        auto connection = std::make_shared<Connection>();
         connection->fd = fd;
+        m_connections.push_back(connection);
         Connection& served = *connection;
-        m_connections.push_back(std::move(connection));
         served.thread = std::thread([this, &served] {
             Serve(served);
-            shutdown(served.fd, SHUT_RDWR);
-            close(served.fd);
+            {
+                std::lock_guard<std::mutex> registry(m_mutex);
+                served.activated = false;
+            }
+            m_aliveAnswered.notify_all();
+            {
+                std::lock_guard<std::mutex> writing(served.writeMutex);
+                shutdown(served.fd, SHUT_RDWR);
+                close(served.fd);
+                served.fd = -1;
+            }
             served.finished = true;
         });
     }
@@ -290,9 +312,7 @@ void DoIpServer::Serve(Connection& c) {
     const int wake = m_wakeFds[0];
     const uint16_t entity = m_options.logicalAddress;
     auto lastMessage = Clock::now();
-    auto sendMessage = [&](uint16_t type, const Bytes& payload) {
-        return WriteAll(c.fd, wake, doip::Frame(type, payload), Clock::now() + m_options.writeTimeout) == Io::kOk;
-    };
+    auto sendMessage = [&](uint16_t type, const Bytes& payload) { return Send(c, doip::Frame(type, payload)); };
     auto genericNack = [&](uint8_t code) {
         LogWarn() << "DoIP: generic header NACK " << HexDigits(code, 2);
         return sendMessage(doip::kGenericNack, {code});
@@ -306,9 +326,17 @@ void DoIpServer::Serve(Connection& c) {
         return sendMessage(doip::kDiagnosticNack, payload);
     };
 
+    // An alive check of another connection's routing activation may drop this one.
+    auto registration = [&](uint16_t& tester) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        tester = c.tester;
+        return c.activated;
+    };
+    uint16_t registeredTester = 0;
+
     while (!m_stopping) {
-        const auto idleDeadline =
-            c.activated ? lastMessage + m_options.generalInactivity : c.connected + m_options.initialInactivity;
+        const auto idleDeadline = registration(registeredTester) ? lastMessage + m_options.generalInactivity
+                                                                 : c.connected + m_options.initialInactivity;
         uint8_t header[doip::kHeaderSize];
         Io io = ReadExact(c.fd, wake, header, 1, idleDeadline);
         if (io == Io::kTimeout) {
@@ -354,13 +382,16 @@ void DoIpServer::Serve(Connection& c) {
         if (type == doip::kRoutingActivationRequest) {
             const uint16_t source = Word(payload.data());
             const uint8_t activationType = payload[2];
+            const bool activated = registration(registeredTester);
             uint8_t code = doip::kRoutingActivated;
             if (source < kFirstTesterAddress || source > kLastTesterAddress) {
                 code = doip::kUnknownSourceAddress;
             } else if (activationType != 0x00 && activationType != 0x01 && activationType != 0xE0) {
                 code = doip::kUnsupportedActivationType;
-            } else if (c.activated && source != c.tester) {
+            } else if (activated && source != registeredTester) {
                 code = doip::kDifferentSourceAddress;
+            } else if (!activated) {
+                code = Register(c, source);
             }
             Bytes response;
             PutWord(response, source);
@@ -372,11 +403,7 @@ void DoIpServer::Serve(Connection& c) {
                           << HexDigits(code, 2);
                 return;
             }
-            if (!c.activated) {
-                LogInfo() << "DoIP: routing activated for tester 0x" << HexDigits(source, 4);
-            }
-            c.activated = true;
-            c.tester = source;
+            LogInfo() << "DoIP: routing activated for tester 0x" << HexDigits(source, 4);
         } else if (type == doip::kAliveCheckRequest) {
             Bytes response;
             PutWord(response, entity);
@@ -384,11 +411,17 @@ void DoIpServer::Serve(Connection& c) {
                 return;
             }
         } else if (type == doip::kAliveCheckResponse) {
-            // The tester is alive: the message itself renewed the inactivity time.
+            // The message itself renewed the inactivity time; a routing
+            // activation may be waiting for it.
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                ++c.aliveAnswers;
+            }
+            m_aliveAnswered.notify_all();
         } else if (type == doip::kDiagnosticMessage) {
             const uint16_t source = Word(payload.data());
             const uint16_t target = Word(payload.data() + 2);
-            if (!c.activated || source != c.tester) {
+            if (!registration(registeredTester) || source != registeredTester) {
                 (void)diagnosticNack(source, doip::kInvalidSourceAddress);
                 return;
             }
@@ -407,10 +440,18 @@ void DoIpServer::Serve(Connection& c) {
             }
             const Bytes request(payload.begin() + 4, payload.end());
             Bytes answer;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                c.busy = true;
+            }
             try {
                 answer = m_handler(request);
             } catch (const std::exception& error) {
                 LogError() << "DoIP: the UDS handler failed: " << error.what();
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                c.busy = false;
             }
             if (!answer.empty()) {
                 Bytes response;
@@ -424,6 +465,101 @@ void DoIpServer::Serve(Connection& c) {
             lastMessage = Clock::now();
         }
     }
+}
+
+bool DoIpServer::Send(Connection& c, const Bytes& message) {
+    std::lock_guard<std::mutex> lock(c.writeMutex);
+    return c.fd >= 0 && WriteAll(c.fd, m_wakeFds[0], message, Clock::now() + m_options.writeTimeout) == Io::kOk;
+}
+
+uint8_t DoIpServer::Register(Connection& c, uint16_t source) {
+    std::lock_guard<std::mutex> serial(m_registration);
+    std::vector<ConnectionPtr> holders;
+    bool sameTester = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        size_t registered = 0;
+        for (const ConnectionPtr& other : m_connections) {
+            if (other.get() == &c || !other->activated) {
+                continue;
+            }
+            ++registered;
+            if (other->tester == source) {
+                holders = {other};
+                sameTester = true;
+            }
+        }
+        if (!sameTester && registered < m_options.maxConnections) {
+            c.activated = true;
+            c.tester = source;
+            return doip::kRoutingActivated;
+        }
+        if (!sameTester) {
+            for (const ConnectionPtr& other : m_connections) {
+                if (other.get() != &c && other->activated) {
+                    holders.push_back(other);
+                }
+            }
+        }
+    }
+    if (AllAlive(holders)) {
+        return sameTester ? doip::kSourceAddressActiveElsewhere : doip::kAllSocketsInUse;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    c.activated = true;
+    c.tester = source;
+    return doip::kRoutingActivated;
+}
+
+bool DoIpServer::AllAlive(const std::vector<ConnectionPtr>& connections) {
+    struct Check {
+        ConnectionPtr connection;
+        uint64_t answersBefore;
+    };
+    std::vector<Check> checks;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const ConnectionPtr& connection : connections) {
+            // A tester whose request is being handled is in use, not gone.
+            if (connection->activated && !connection->busy) {
+                checks.push_back(Check{connection, connection->aliveAnswers});
+            }
+        }
+    }
+    for (const Check& check : checks) {
+        (void)Send(*check.connection, doip::Frame(doip::kAliveCheckRequest, {}));
+    }
+    const auto answered = [](const Check& check) {
+        const Connection& c = *check.connection;
+        return !c.activated || c.busy || c.aliveAnswers > check.answersBefore;
+    };
+    std::vector<std::pair<ConnectionPtr, uint16_t>> silent;
+    bool allAlive = true;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        (void)m_aliveAnswered.wait_until(lock, Clock::now() + m_options.aliveCheckTimeout, [&] {
+            return m_stopping || std::all_of(checks.begin(), checks.end(), answered);
+        });
+        for (const ConnectionPtr& connection : connections) {
+            allAlive = allAlive && connection->activated;
+        }
+        for (const Check& check : checks) {
+            if (!answered(check)) {
+                check.connection->activated = false;
+                silent.emplace_back(check.connection, check.connection->tester);
+                allAlive = false;
+            }
+        }
+    }
+    for (const auto& [connection, tester] : silent) {
+        LogWarn() << "DoIP: tester 0x" << HexDigits(tester, 4)
+                  << " did not answer the alive check, its socket is closed";
+        std::lock_guard<std::mutex> writing(connection->writeMutex);
+        if (connection->fd >= 0) {
+            shutdown(connection->fd, SHUT_RDWR);
+        }
+    }
+    return allAlive;
 }
 
 }  // namespace sim

@@ -4,15 +4,21 @@
 // acknowledgements, routing activation, diagnostic messages with their
 // acknowledgements, and the alive check. Listens on 127.0.0.1 only.
 // Threading: Start and Stop from one owning thread; each connection runs on
-// a thread of its own (at most Options::maxConnections), the handler is
-// called from those threads, one request at a time per connection. Every
-// read and write is bounded by a time-out and wakes at once on Stop.
+// a thread of its own, the handler is called from those threads, one request
+// at a time per connection. Every read and write is bounded by a time-out and
+// wakes at once on Stop.
+// Socket handling follows ISO 13400-2: at most Options::maxConnections
+// sockets hold a routing activation; when they are all taken, or the tester
+// address is already active on another socket, a routing activation first
+// checks with an alive check whether the holders still answer, and is
+// refused (0x01, 0x03) only when they do.
 // Not part of the product.
 #ifndef SIM_DOIPSERVER_H
 #define SIM_DOIPSERVER_H
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -53,7 +59,9 @@ enum DiagnosticNackCode : uint8_t {
 
 enum RoutingActivationCode : uint8_t {
     kUnknownSourceAddress = 0x00,
+    kAllSocketsInUse = 0x01,
     kDifferentSourceAddress = 0x02,
+    kSourceAddressActiveElsewhere = 0x03,
     kUnsupportedActivationType = 0x06,
     kRoutingActivated = 0x10,
 };
@@ -80,10 +88,15 @@ public:
         std::chrono::milliseconds initialInactivity{2000};
         // An activated socket without any message this long is closed.
         std::chrono::milliseconds generalInactivity{300000};
+        // A registered tester that does not answer an alive check this long is dropped.
+        std::chrono::milliseconds aliveCheckTimeout{500};
         // A peer that takes no bytes this long is dropped.
         std::chrono::milliseconds writeTimeout{2000};
-        // Further connections are accepted and closed at once.
+        // Sockets with a routing activation at once.
         size_t maxConnections = 4;
+        // Open sockets at once, activated or not: the spare ones let a tester
+        // be told why it is refused. Further connections are closed at accept.
+        size_t maxSockets = 8;
     };
 
     // The handler answers one UDS request; an empty answer (a suppressed
@@ -103,10 +116,19 @@ public:
 
 private:
     struct Connection;
+    using ConnectionPtr = std::shared_ptr<Connection>;
 
     void AcceptLoop();
     void Serve(Connection& connection);
     void ReapFinished(bool all);
+    // The routing activation code for `source` on `connection`, which is
+    // registered when it is kRoutingActivated.
+    uint8_t Register(Connection& connection, uint16_t source);
+    // Alive-checks the connections; those that do not answer in time are
+    // closed. True when all of them answered (or are busy with a request).
+    bool AllAlive(const std::vector<ConnectionPtr>& connections);
+    // Writes one message to the connection's socket, unless it is closed.
+    bool Send(Connection& connection, const std::vector<uint8_t>& message);
 
     UdsHandler m_handler;
     Options m_options;
@@ -117,7 +139,10 @@ private:
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptThread;
     std::mutex m_mutex;
-    std::list<std::unique_ptr<Connection>> m_connections;
+    std::condition_variable m_aliveAnswered;  // with m_mutex
+    std::list<ConnectionPtr> m_connections;   // m_mutex
+    // One routing activation at a time, so two cannot take the last socket.
+    std::mutex m_registration;
 };
 
 }  // namespace sim

@@ -197,6 +197,44 @@ std::vector<NamedLogisticsFile> SandboxBuilder::Logistics(PartitionEnum partitio
     return chosen != m_logistics.end() ? chosen->second : DefaultLogistics(partition);
 }
 
+std::vector<NamedLogisticsFile> SandboxBuilder::ReadLogistics(PartitionEnum partition) const {
+    std::vector<NamedLogisticsFile> files = Logistics(partition);
+    const std::string directory = LogisticsDirectory(partition);
+    for (NamedLogisticsFile& file : files) {
+        std::ifstream in(directory + file.first);
+        const Json text = Json::parse(in, nullptr, false);
+        if (!text.is_object() || !text.contains("ZenqLogistics")) {
+            continue;
+        }
+        // Fragments as found, so that whatever the writer put there survives.
+        const auto fragment = [](const Json& object, const char* key, std::string& into) {
+            if (object.is_object() && object.contains(key)) {
+                into = object.at(key).dump();
+            }
+        };
+        LogisticsFile& read = file.second;
+        const Json& logistics = text.at("ZenqLogistics");
+        fragment(logistics, "Name", read.name);
+        fragment(logistics, "ID", read.id);
+        fragment(logistics, "ASAM_ODX_Identifier", read.odxIdentifier);
+        fragment(logistics, "ASAM_ODX_FileVersion", read.odxFileVersion);
+        fragment(logistics, "KSVProjectData", read.projectData);
+        fragment(logistics, "SparePartNumber", read.sparePartNumber);
+        if (logistics.contains("VersionInfo")) {
+            const Json& versions = logistics.at("VersionInfo");
+            fragment(versions, "AppSW", read.appSw);
+            fragment(versions, "Major", read.major);
+            fragment(versions, "RFS", read.rfs);
+            fragment(versions, "LogicalBlock", read.logicalBlock);
+        }
+        read.withAdditionalInformation = text.contains("AdditionalInformation");
+        if (read.withAdditionalInformation) {
+            fragment(text.at("AdditionalInformation"), "RevisionString", read.revision);
+        }
+    }
+    return files;
+}
+
 // ---- writing ------------------------------------------------------------------
 
 void SandboxBuilder::WriteAll() const {

@@ -80,6 +80,10 @@ public:
     // The configured logical blocks of the host; empty for an unknown host.
     std::vector<uint32_t> FlashBlocks() const;
     std::vector<NamedLogisticsFile> Logistics(PartitionEnum partition) const;
+    // The files of Logistics(partition), in its order, with the contents they
+    // have on disk now: an installation rewrites a partition's files. A file
+    // that is missing or does not parse keeps the laid-out content.
+    std::vector<NamedLogisticsFile> ReadLogistics(PartitionEnum partition) const;
     // One file per configured block; the partitions differ in their versions.
     std::vector<NamedLogisticsFile> DefaultLogistics(PartitionEnum partition) const;
 

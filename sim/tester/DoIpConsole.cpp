@@ -2,6 +2,7 @@
 
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "sim/DoIpServer.h"
+#include "sim/tester/ProcessLog.h"
 #include "sim/tester/Script.h"
 #include "sim/tester/TesterBench.h"
 
@@ -76,25 +77,42 @@ int ServeOverDoIp(const DoIpConsoleOptions& options, std::ostream& out, std::ost
             return 2;
         }
     }
+    std::optional<ProcessLog> log;
+    try {
+        log.emplace(options.root, "velmora-doip", options.verbose);
+    } catch (const std::exception& error) {
+        err << error.what() << "\n";
+        return 1;
+    }
+    if (!log->Path().empty()) {
+        out << "process log " << log->Path() << std::endl;
+    }
     TesterBench::Options benchOptions;
     benchOptions.root = options.root;
     benchOptions.keepRoot = options.keepRoot;
     benchOptions.startTimeout = std::chrono::seconds(60);
     std::optional<TesterBench> bench;
+    // The standard error stream is the log's until the log ends: a failure is
+    // told there only after it (and after the bench), with the log kept.
+    const auto failed = [&](const std::string& message, int code) {
+        bench.reset();
+        const std::string path = log->Path();
+        log->Keep();
+        log.reset();
+        err << message << (path.empty() ? "" : " (process log " + path + ")") << "\n";
+        return code;
+    };
     try {
         bench.emplace(benchOptions);
         bench->Start();
     } catch (const std::exception& error) {
-        err << "Velmora did not come up: " << error.what() << "\n";
-        return 1;
+        return failed(std::string("Velmora did not come up: ") + error.what(), 1);
     }
     if (packageStep) {
         try {
             out << "package " << WritePackage(*bench, *packageStep) << std::endl;
         } catch (const std::exception& error) {
-            err << "package: " << error.what() << "\n";
-            bench->Stop();
-            return 2;
+            return failed(std::string("package: ") + error.what(), 2);
         }
     }
 
@@ -105,9 +123,7 @@ int ServeOverDoIp(const DoIpConsoleOptions& options, std::ostream& out, std::ost
     try {
         server.Start();
     } catch (const std::exception& error) {
-        err << error.what() << "\n";
-        bench->Stop();
-        return 1;
+        return failed(error.what(), 1);
     }
     out << "sandbox " << bench->Sandbox().Root() << "\n";
     out << "listening on 127.0.0.1:" << server.Port() << std::endl;
@@ -115,6 +131,9 @@ int ServeOverDoIp(const DoIpConsoleOptions& options, std::ostream& out, std::ost
     // The process's own signal handling ends it on SIGINT and SIGTERM.
     const int exitCode = bench->WaitForEnd();
     server.Stop();
+    if (exitCode != 0 || options.keepRoot) {
+        log->Keep();
+    }
     out << "the process ended with " << exitCode << std::endl;
     return exitCode;
 }

@@ -21,6 +21,8 @@ struct DoIpConsoleOptions {
     bool keepRoot = false;
     // As after `@package`: "blocks=ID:SIZE[,...] [defect=KIND]"; empty for none.
     std::string package;
+    // The process log to stderr instead of a file (sim/tester/ProcessLog.h).
+    bool verbose = false;
 };
 
 // The file below the sandbox that describes the built package (JSON: the
@@ -29,9 +31,9 @@ struct DoIpConsoleOptions {
 constexpr const char* kDoIpPackageFile = "doip-package.json";
 
 // Starts Velmora over the bench, builds the package, serves the DM on
-// 127.0.0.1 and prints "listening on 127.0.0.1:PORT" (after "package PATH"
-// when one was built); returns once the process ends (SIGINT, SIGTERM) with
-// its exit code, 1 when it did not come up, 2 for a bad package description.
+// 127.0.0.1 and prints "process log PATH" (unless verbose), then
+// "listening on 127.0.0.1:PORT" (after "package PATH" when one was built); returns once the process ends (SIGINT,
+// SIGTERM) with its exit code, 1 when it did not come up, 2 for a bad package description.
 int ServeOverDoIp(const DoIpConsoleOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "sim/KeyCalculator.h"
 #include "sim/tester/DoIpConsole.h"
+#include "sim/tester/ProcessLog.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -95,11 +96,11 @@ public:
                 code = Run(step);
             } catch (const ScriptError& error) {
                 PrintUcmCalls();
-                m_out << "SCRIPT ERROR " << error.what() << "\n";
+                m_out << "SCRIPT ERROR " << Where(error.Line()) << ": " << error.Message() << "\n";
                 return kTesterScriptError;
             } catch (const std::exception& error) {
                 PrintUcmCalls();
-                m_out << "FAILED at line " << step.line << ": " << error.what() << "\n";
+                m_out << "FAILED at " << Where(step.line) << ": " << error.what() << "\n";
                 return kTesterMismatch;
             }
             PrintUcmCalls();
@@ -159,8 +160,13 @@ private:
     }
 
     int Mismatch(const Step& step, const std::string& expected) {
-        m_out << "MISMATCH at line " << step.line << ": expected " << expected << "\n";
+        m_out << "MISMATCH at " << Where(step.line) << ": expected " << expected << "\n";
         return kTesterMismatch;
+    }
+
+    std::string Where(int line) const {
+        return m_options.scriptName.empty() ? "line " + std::to_string(line)
+                                            : m_options.scriptName + ":" + std::to_string(line);
     }
 
     void PrintUcmCalls() {
@@ -412,15 +418,25 @@ int PlayScript(const std::vector<Step>& steps, TesterBench& bench, std::ostream&
 
 int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err) {
     const char* usage =
-        "usage: velmora-tester [--root DIR] [--keep] SCRIPT\n"
-        "       velmora-tester [--root DIR] [--keep] --doip PORT [--package blocks=ID:SIZE[,...]]\n";
+        "usage: velmora-tester [--root DIR] [--keep] [--verbose] SCRIPT\n"
+        "       velmora-tester [--root DIR] [--keep] [--verbose] --doip PORT [--package blocks=ID:SIZE[,...]]\n"
+        "  --root DIR  lay the simulated ECU out in DIR (default: a fresh temporary directory, removed at the end)\n"
+        "  --keep      keep the temporary directory and the process log\n"
+        "  --verbose   the process log goes to stderr instead of a file\n";
     TesterBench::Options benchOptions;
     std::string scriptPath;
     std::optional<DoIpConsoleOptions> doip;
     std::string package;
+    bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--root" && i + 1 < argc) {
+        if (argument == "--help" || argument == "-h") {
+            out << usage;
+            return kTesterPassed;
+        }
+        if (argument == "--verbose") {
+            verbose = true;
+        } else if (argument == "--root" && i + 1 < argc) {
             benchOptions.root = argv[++i];
         } else if (argument == "--keep") {
             benchOptions.keepRoot = true;
@@ -451,6 +467,7 @@ int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err
         doip->root = benchOptions.root;
         doip->keepRoot = benchOptions.keepRoot;
         doip->package = package;
+        doip->verbose = verbose;
         try {
             return ServeOverDoIp(*doip, out, err);
         } catch (const std::exception& error) {
@@ -471,10 +488,22 @@ int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err
     try {
         steps = ParseScript(file);
     } catch (const ScriptError& error) {
-        out << "SCRIPT ERROR " << scriptPath << " " << error.what() << "\n";
+        out << "SCRIPT ERROR " << scriptPath << ":" << error.Line() << ": " << error.Message() << "\n";
         return kTesterScriptError;
     }
 
+    std::optional<ProcessLog> log;
+    try {
+        log.emplace(benchOptions.root, "velmora-tester", verbose);
+    } catch (const std::exception& error) {
+        err << "velmora-tester: " << error.what() << "\n";
+        return kTesterScriptError;
+    }
+    if (!log->Path().empty()) {
+        out << "velmora-tester: process log " << log->Path()
+            << (log->Kept() || benchOptions.keepRoot ? "" : " (removed at the end unless the script fails)") << "\n";
+    }
+    int code = kTesterMismatch;
     try {
         const auto start = Clock::now();
         TesterBench bench(benchOptions);
@@ -482,11 +511,20 @@ int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err
         out << "velmora-tester: " << scriptPath << ", sandbox " << bench.Sandbox().Root()
             << (benchOptions.keepRoot || !benchOptions.root.empty() ? "" : " (removed at the end)")
             << ", Velmora running after " << MillisecondsSince(start) << " ms\n";
-        return PlayScript(steps, bench, out);
+        PlayerOptions playerOptions;
+        playerOptions.scriptName = scriptPath;
+        code = PlayScript(steps, bench, out, playerOptions);
     } catch (const std::exception& error) {
         out << "FAILED: " << error.what() << "\n";
-        return kTesterMismatch;
+        code = kTesterMismatch;
     }
+    if (code != kTesterPassed || benchOptions.keepRoot) {
+        log->Keep();
+    }
+    if (code != kTesterPassed && !log->Path().empty()) {
+        out << "process log: " << log->Path() << "\n";
+    }
+    return code;
 }
 
 }  // namespace sim

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <ostream>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -29,15 +30,19 @@ struct PlayerOptions {
     std::chrono::milliseconds settleTime{2000};
     // Longer frames are printed as their first bytes and their length.
     size_t shownBytes = 16;
+    // The script's file: errors and mismatches name FILE:LINE; empty: "line LINE".
+    std::string scriptName;
 };
 
 // Plays the steps in order against a started bench.
 int PlayScript(const std::vector<Step>& steps, TesterBench& bench, std::ostream& out,
                const PlayerOptions& options = PlayerOptions());
 
-// `velmora-tester [--root DIR] [--keep] SCRIPT`: parses the script, builds a
-// bench (a fresh temporary sandbox unless --root), starts Velmora and plays.
-// Velmora's own log goes to standard error. With `--doip PORT` it serves the
+// `velmora-tester [--root DIR] [--keep] [--verbose] SCRIPT`: parses the
+// script, builds a bench (a fresh temporary sandbox unless --root), starts
+// Velmora and plays. Velmora's own log goes to a file whose path is printed
+// first (ROOT/velmora.log with --root, else a temporary file kept only when
+// the script fails or with --keep), or to standard error with --verbose. With `--doip PORT` it serves the
 // bench's DM to an outside tester instead (sim/tester/DoIpConsole.h).
 int RunTesterConsole(int argc, char** argv, std::ostream& out, std::ostream& err);
 

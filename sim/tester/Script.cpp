@@ -101,8 +101,13 @@ FrameToken Placeholder(const std::string& word, int line) {
         if (token.piece == 0) {
             throw ScriptError(line, "pieces count from 1: " + word);
         }
+    } else if (name == "piece") {
+        throw ScriptError(line, word + " needs a block and a piece number: {piece:ID:N}, ID hex like 0x12 or dpt");
+    } else if (name == "block" || name == "size" || name == "sig") {
+        throw ScriptError(line, word + " needs one block: {" + name + ":ID}, ID hex like 0x12 or dpt");
     } else {
-        throw ScriptError(line, "unknown placeholder " + word);
+        throw ScriptError(
+            line, "unknown placeholder " + word + "; known: {block:ID} {dpt} {piece:ID:N} {size:ID} {sig:ID} {key}");
     }
     return token;
 }
@@ -161,7 +166,7 @@ void ParsePackage(const std::vector<std::string>& words, Step& step) {
             }
         } else if (word.rfind("defect=", 0) == 0) {
             if (!ParseDefect(word.substr(7), step.defect)) {
-                throw ScriptError(step.line, "unknown defect \"" + word.substr(7) + "\"");
+                throw ScriptError(step.line, "unknown defect \"" + word.substr(7) + "\"; known: " + DefectNames());
             }
         } else {
             throw ScriptError(step.line, "@package takes blocks=ID:SIZE[,...] [defect=KIND], not \"" + word + "\"");
@@ -184,7 +189,12 @@ void ParseUcm(const std::vector<std::string>& words, Step& step) {
     }
     step.ucmAction = action->second.first;
     if (!ParseUcmMethod(words[2], step.ucmMethod)) {
-        throw ScriptError(step.line, "unknown UCM method \"" + words[2] + "\"");
+        std::string known;
+        for (int method = static_cast<int>(UcmMethod::kStart); method <= static_cast<int>(UcmMethod::kCancel);
+             ++method) {
+            known += (known.empty() ? "" : " ") + std::string(UcmMethodName(static_cast<UcmMethod>(method)));
+        }
+        throw ScriptError(step.line, "unknown UCM method \"" + words[2] + "\"; known: " + known);
     }
     if (words.size() == 4) {
         step.number = Number(words[3], 0xFF, step.line, "value");
@@ -236,9 +246,7 @@ Step ParseDirective(const std::vector<std::string>& words, Step step) {
     return step;
 }
 
-}  // namespace
-
-bool ParseDefect(const std::string& name, Defect& defect) {
+const std::map<std::string, Defect>& Defects() {
     static const std::map<std::string, Defect> defects = {
         {"none", Defect::kNone},
         {"wrong-signature", Defect::kWrongSignature},
@@ -249,8 +257,22 @@ bool ParseDefect(const std::string& name, Defect& defect) {
         {"downgrade", Defect::kDowngrade},
         {"unknown-hardware-id", Defect::kUnknownHardwareId},
     };
-    const auto found = defects.find(name);
-    if (found == defects.end()) {
+    return defects;
+}
+
+}  // namespace
+
+std::string DefectNames() {
+    std::string names;
+    for (const auto& entry : Defects()) {
+        names += (names.empty() ? "" : " ") + entry.first;
+    }
+    return names;
+}
+
+bool ParseDefect(const std::string& name, Defect& defect) {
+    const auto found = Defects().find(name);
+    if (found == Defects().end()) {
         return false;
     }
     defect = found->second;

@@ -30,11 +30,14 @@ namespace sim {
 class ScriptError : public std::runtime_error {
 public:
     ScriptError(int line, const std::string& message)
-        : std::runtime_error("line " + std::to_string(line) + ": " + message), m_line(line) {}
+        : std::runtime_error("line " + std::to_string(line) + ": " + message), m_line(line), m_message(message) {}
     int Line() const { return m_line; }
+    // Without the line.
+    const std::string& Message() const { return m_message; }
 
 private:
     int m_line;
+    std::string m_message;
 };
 
 // One element of a frame.
@@ -96,6 +99,8 @@ std::optional<Step> ParseLine(const std::string& line, int lineNumber);
 
 // "wrong-signature" -> Defect::kWrongSignature, ...; false for an unknown name.
 bool ParseDefect(const std::string& name, Defect& defect);
+// The names ParseDefect knows, separated by blanks.
+std::string DefectNames();
 
 }  // namespace sim
 

@@ -293,8 +293,10 @@ const Package& TesterBench::BuildPackage(const std::vector<std::pair<uint16_t, u
     builder.SetDptBlockId(static_cast<uint16_t>(m_configuration->logicalBlockId_dpt));
     builder.SetAddressWidth(static_cast<size_t>(m_configuration->length_of_logicalBlockId));
 
+    // As the partition stands now: after an earlier session's installation
+    // and a partition switch, the active files are the ones UCM wrote.
     const PartitionEnum active = m_sandbox.ActivePartition();
-    const std::vector<NamedLogisticsFile> installed = m_sandbox.Logistics(active);
+    const std::vector<NamedLogisticsFile> installed = m_sandbox.ReadLogistics(active);
     std::vector<NamedLogisticsFile> written;
     for (const auto& [id, size] : downloaded) {
         if (id > 0xFF) {

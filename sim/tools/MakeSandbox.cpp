@@ -6,14 +6,26 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: velmora-sandbox ROOT\n";
+    const char* usage =
+        "usage: velmora-sandbox ROOT\n"
+        "Lays out a simulated ECU below the directory ROOT (created when missing) and prints the path of its\n"
+        "configuration. Run the process on it with the host paths below ROOT:\n"
+        "  VELMORA_ROOT=ROOT velmora \"$(velmora-sandbox ROOT)\"\n";
+    const std::string argument = argc == 2 ? argv[1] : "";
+    if (argument == "--help" || argument == "-h") {
+        std::cout << usage;
+        return 0;
+    }
+    // An option is never taken for a directory name.
+    if (argc != 2 || argument.empty() || argument.front() == '-') {
+        std::cerr << usage;
         return 2;
     }
     try {
-        sim::SandboxBuilder builder(argv[1]);
+        sim::SandboxBuilder builder(argument);
         builder.WriteAll();
         std::cout << builder.ConfigPath() << "\n";
         return 0;

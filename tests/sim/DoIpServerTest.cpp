@@ -1,7 +1,8 @@
 // The DoIP entity over a real loopback socket: well-formed exchanges, every
 // refused header and message with its acknowledgement and whether the socket
-// stays, short and lying headers that must not hold it, the connection limit
-// and a stop while a tester is in the middle of a message.
+// stays, short and lying headers that must not hold it, the socket limits
+// with their alive checks, and a stop while a tester is in the middle of a
+// message.
 #include "sim/DoIpServer.h"
 
 #include "tests/support/LogCapture.h"
@@ -16,6 +17,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -309,9 +311,9 @@ TEST_F(DoIpServerTest, ExchangesAndRefusalsWithTheirAnswersAndTheSocketsFate) {
     }
 }
 
-TEST_F(DoIpServerTest, ConnectionsBeyondTheLimitAreClosedAndTheOthersServed) {
+TEST_F(DoIpServerTest, SocketsBeyondTheLimitAreClosedAtAcceptAndTheOthersServed) {
     sim::DoIpServer::Options options = TestOptions();
-    options.maxConnections = 1;
+    options.maxSockets = 1;
     sim::DoIpServer single([this](const Bytes& request) { return handler(request); }, options);
     single.Start();
     Client first(single.Port());
@@ -322,6 +324,63 @@ TEST_F(DoIpServerTest, ConnectionsBeyondTheLimitAreClosedAndTheOthersServed) {
     first.Send(Diagnostic(kTester, kEntity, {0x22, 0x01, 0x02}));
     EXPECT_EQ(first.Receive(), Ack());
     EXPECT_EQ(first.Receive(), Response({0x62, 0x01, 0x02}));
+}
+
+// A tester that finds every socket registered, or its address active on
+// another socket, is refused only when the holders answer an alive check;
+// holders that stay silent lose their socket to it.
+TEST_F(DoIpServerTest, AnActivationThatFindsItsPlaceTakenAliveChecksTheHolders) {
+    struct Case {
+        const char* name;
+        std::vector<uint16_t> holders;
+        bool holdersAnswer;
+        uint16_t newcomer;
+        uint8_t code;
+    };
+    const Case cases[] = {
+        {"every socket registered, the holders answer", {0x0E80, 0x0E81}, true, 0x0E82, 0x01},
+        {"every socket registered, the holders are gone", {0x0E80, 0x0E81}, false, 0x0E82, 0x10},
+        {"the address active on another socket that answers", {0x0E82}, true, 0x0E82, 0x03},
+        {"the address active on another socket that is gone", {0x0E82}, false, 0x0E82, 0x10},
+    };
+    const Bytes read{0x22, 0xF1, 0x87};
+    const auto served = [&](Client& client, uint16_t tester) {
+        client.Send(Diagnostic(tester, kEntity, read));
+        return client.Receive() == Frame(0x8002, Cat({Word(kEntity), Word(tester), {0x00}})) &&
+               client.Receive() == Diagnostic(kEntity, tester, {0x62, 0xF1, 0x87});
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::DoIpServer::Options options = TestOptions();
+        options.maxConnections = 2;
+        options.aliveCheckTimeout = std::chrono::milliseconds(200);
+        sim::DoIpServer limited([this](const Bytes& request) { return handler(request); }, options);
+        limited.Start();
+        std::vector<std::unique_ptr<Client>> holders;
+        for (uint16_t tester : c.holders) {
+            holders.push_back(std::make_unique<Client>(limited.Port()));
+            holders.back()->Send(Activation(tester));
+            ASSERT_EQ(holders.back()->Receive(), ActivationResponse(tester, 0x10));
+        }
+        Client newcomer(limited.Port());
+        newcomer.Send(Activation(c.newcomer));
+        for (size_t i = 0; i < holders.size(); ++i) {
+            ASSERT_EQ(holders[i]->Receive(), Frame(0x0007, {}));
+            if (c.holdersAnswer) {
+                holders[i]->Send(Frame(0x0008, Word(c.holders[i])));
+            }
+        }
+        EXPECT_EQ(newcomer.Receive(), ActivationResponse(c.newcomer, c.code));
+        if (c.code == 0x10) {
+            for (auto& holder : holders) {
+                EXPECT_TRUE(holder->ClosedWithin(kBound));
+            }
+            EXPECT_TRUE(served(newcomer, c.newcomer));
+        } else {
+            EXPECT_TRUE(newcomer.ClosedWithin(kBound));
+            EXPECT_TRUE(served(*holders.front(), c.holders.front()));
+        }
+    }
 }
 
 TEST_F(DoIpServerTest, StopEndsAnIdleAndAHalfSentConnectionAtOnce) {

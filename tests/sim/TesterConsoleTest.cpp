@@ -41,27 +41,27 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
          "10 02 => 50 03 ?? ..\n"
          "3E 00 => 7E 00\n",
          sim::kTesterMismatch,
-         {"10 02 -> 50 02 00 32 01 F4", "MISMATCH at line 2: expected 50 03 ?? .."},
+         {"10 02 -> 50 02 00 32 01 F4", "MISMATCH at s.session:2: expected 50 03 ?? .."},
          "3E 00"},
         {"a response longer than expected",
          "3E 00 => 7E\n",
          sim::kTesterMismatch,
-         {"MISMATCH at line 1: expected 7E"},
+         {"MISMATCH at s.session:1: expected 7E"},
          nullptr},
         {"{key} before any seed",
          "3E 00\n27 12 {key} => 67 12\n",
          sim::kTesterScriptError,
-         {"3E 00 -> 7E 00", "SCRIPT ERROR line 2: {key} before any 67 11 response"},
+         {"3E 00 -> 7E 00", "SCRIPT ERROR s.session:2: {key} before any 67 11 response"},
          nullptr},
         {"a block before any package",
          "31 01 02 02 {sig:0x01}\n",
          sim::kTesterScriptError,
-         {"SCRIPT ERROR line 1: {...:0x01} before any @package"},
+         {"SCRIPT ERROR s.session:1: {...:0x01} before any @package"},
          nullptr},
         {"a block the package does not carry",
          "@package blocks=0x01:10\n34 00 42 00 02 {size:0x02}\n",
          sim::kTesterScriptError,
-         {"DPT ", "SCRIPT ERROR line 2: the package carries no block 0x02"},
+         {"DPT ", "SCRIPT ERROR s.session:2: the package carries no block 0x02"},
          nullptr},
         {"a power cut right after the first block opened the UCM session",
          "10 02 => 50 02 ..\n"
@@ -87,7 +87,9 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
         sim::TesterBench bench;
         bench.Start();
         std::ostringstream out;
-        EXPECT_EQ(sim::PlayScript(Parse(c.script), bench, out), c.code);
+        sim::PlayerOptions options;
+        options.scriptName = "s.session";
+        EXPECT_EQ(sim::PlayScript(Parse(c.script), bench, out, options), c.code);
         const std::string text = out.str();
         size_t at = 0;
         for (const char* line : c.output) {
@@ -101,26 +103,31 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
     }
 }
 
-TEST(TesterConsoleTest, WrongScriptsAreRefusedBeforeVelmoraStarts) {
-    const char* scripts[] = {
-        "10 03 => 50 03\n@reboot\n",             // unknown directive
-        "10 0302\n",                             // not a byte
-        "10 03 => .. 50\n",                      // `..` not last
-        "31 01 {piece:0x01:0}\n",                // pieces count from 1
-        "@package blocks=0x01:10 defect=odd\n",  // unknown defect
-        "@ucm error Frobnicate 1\n",             // unknown method
-        "@dtc major => broken\n",
+TEST(TesterConsoleTest, WrongScriptsAreRefusedBeforeVelmoraStartsWithFileLineAndTheChoices) {
+    struct Case {
+        const char* script;
+        const char* told;  // after "SCRIPT ERROR FILE:"
+    };
+    const Case cases[] = {
+        {"10 03 => 50 03\n@reboot\n", "2: unknown directive @reboot"},
+        {"10 0302\n", "1: \"0302\" is not a hex byte"},
+        {"10 03 => .. 50\n", "1: `..` must end"},
+        {"31 01 {piece:0x01:0}\n", "1: pieces count from 1"},
+        {"36 01 {piece:dpt}\n", "1: {piece:dpt} needs a block and a piece number: {piece:ID:N}"},
+        {"@package blocks=0x01:10 defect=odd\n", "1: unknown defect \"odd\"; known: downgrade duplicate-block"},
+        {"\n@ucm error Frobnicate 1\n", "2: unknown UCM method \"Frobnicate\"; known: Start TransferStart"},
+        {"@dtc major => broken\n", "1: @dtc takes"},
     };
     testsupport::Sandbox box;
-    for (const char* script : scripts) {
-        SCOPED_TRACE(script);
-        const std::string path = box.WriteFile("wrong.session", script);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        const std::string path = box.WriteFile("wrong.session", c.script);
         std::string program = "velmora-tester";
         std::vector<char*> argv{program.data(), const_cast<char*>(path.c_str()), nullptr};
         std::ostringstream out;
         std::ostringstream err;
         EXPECT_EQ(sim::RunTesterConsole(2, argv.data(), out, err), sim::kTesterScriptError);
-        EXPECT_NE(out.str().find("SCRIPT ERROR"), std::string::npos) << out.str();
+        EXPECT_NE(out.str().find("SCRIPT ERROR " + path + ":" + c.told), std::string::npos) << out.str();
         EXPECT_EQ(out.str().find("Velmora running"), std::string::npos) << out.str();
     }
     std::ostringstream out;

@@ -14,8 +14,11 @@
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "platform/com/Runtime.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,15 +84,34 @@ int RunVelmora(int argc, char** argv, const VelmoraEntryDependencies& deps) {
         LogFatal() << "Usage: Kivanor ulvar1_kiv_config.json" << VLMR_FILE_LINE;
         return 1;
     }
+    const std::string configurationPath = argv[1];
+    // Asked for by a person at a terminal, not by execution management: the
+    // answer goes to standard output, and no file of that name is read.
+    if (configurationPath == "--help" || configurationPath == "-h") {
+        std::cout << "Usage: Kivanor ulvar1_kiv_config.json\n"
+                     "Runs the programming-session application on the json configuration file given.\n"
+                     "With VELMORA_ROOT=DIR set, the built-in system paths (database, /sys/swupd/ files)\n"
+                     "lie below DIR; the paths the configuration names are used as they stand.\n";
+        return 0;
+    }
 
     // Declared in the order of creation, so they go in reverse order.
     SignalHandlerRegistration signals([] { return GetSystemCallApi(); });
 
     auto configuration = std::make_shared<KivConfiguration>();
-    std::ifstream configurationStream(argv[1]);
+    std::ifstream configurationStream(configurationPath);
+    if (!configurationStream.is_open()) {
+        // Parsing nothing would read as a json error at the first character.
+        const int error = errno;
+        LogFatal() << "cannot open the configuration file " << configurationPath << ": " << std::strerror(error)
+                   << VLMR_FILE_LINE;
+        LogFatal() << "failed to parse kiv configuration file" << VLMR_FILE_LINE;
+        return 1;
+    }
     {
         KivConfigParser parser(configurationStream);
         if (!parser.parse(configuration)) {
+            LogFatal() << "configuration file " << configurationPath << " rejected (see above)" << VLMR_FILE_LINE;
             LogFatal() << "failed to parse kiv configuration file" << VLMR_FILE_LINE;
             return 1;
         }

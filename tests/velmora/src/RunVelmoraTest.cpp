@@ -53,6 +53,15 @@ TEST_F(RunVelmoraTest, EveryStartupFailureEndsWithItsTextAndExitCode) {
          1,
          {"failed to parse kiv configuration file"},
          {"Flash Corruption Recovery retry", "Cannot access database", "kiv shutdown"}},
+        // Named, with the reason; not taken for a json error in an empty text.
+        {"configuration file missing",
+         [](VelmoraEntryDependencies&, std::string& path, testsupport::Sandbox& box) {
+             path = box.Path("etc/absent.json");
+         },
+         false,
+         1,
+         {"etc/absent.json: No such file or directory", "failed to parse kiv configuration file"},
+         {"column", "Flash Corruption Recovery retry", "kiv shutdown"}},
         {"first open throws, the retry succeeds",
          [](VelmoraEntryDependencies&, std::string&, testsupport::Sandbox&) {
              ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kOpen, 1);
@@ -112,12 +121,25 @@ TEST_F(RunVelmoraTest, EveryStartupFailureEndsWithItsTextAndExitCode) {
     }
 }
 
-TEST_F(RunVelmoraTest, WithoutAnArgumentOnlyTheUsageIsLogged) {
+TEST_F(RunVelmoraTest, WithoutAnArgumentOnlyTheUsageIsLoggedAndHelpPrintsIt) {
     char program[] = "velmora";
     char* argv[] = {program, nullptr};
     EXPECT_EQ(RunVelmora(1, argv, Deps()), 1);
     EXPECT_EQ(capture.Texts().size(), 1u) << capture.Dump();
     EXPECT_TRUE(capture.Contains(Level::kFatal, "Usage: Kivanor ulvar1_kiv_config.json"));
+
+    for (const char* option : {"--help", "-h"}) {
+        SCOPED_TRACE(option);
+        capture.Clear();
+        std::string help = option;
+        char* asked[] = {program, help.data(), nullptr};
+        testing::internal::CaptureStdout();
+        const int code = RunVelmora(2, asked, Deps());
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(printed.rfind("Usage: Kivanor ulvar1_kiv_config.json\n", 0), 0u) << printed;
+        EXPECT_TRUE(capture.Texts().empty()) << capture.Dump();
+    }
 }
 
 // The platform sees: registration, kRunning, checkpoints once per period;
