@@ -5,6 +5,7 @@
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/KivLibrary/GenericUdsServiceImpl.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
+#include "KivLibrary/SecurityAccess/SecurityAccess_Level9_Impl.h"
 #include "platform/com/Runtime.h"
 #include "sim/DiagnosticManager.h"
 #include "sim/KeyCalculator.h"
@@ -244,6 +245,66 @@ TEST_F(UdsEntryTest, WrongKeysAreRefusedAndTheSeedStaysUntilTheNext) {
     }
     EXPECT_EQ(dm.Uds(Cat({0x27, 0x12}, KeyFor(second))), (Bytes{0x67, 0x12}));
     EXPECT_EQ(dm.Uds({0x27, 0x01}), (Bytes{0x7F, 0x27, 0x12}));
+}
+
+// Velmora's part: its seed answers one key, whatever the DM enforces.
+TEST_F(UdsEntryTest, VelmoraTakesOneKeyPerSeed) {
+    using zov::dm::securityaccess::SecurityAccess::CompareKey;
+    SecurityAccess_Level9_Impl level9("unoffered", ara::com::MethodCallProcessingMode::kEvent, stack.Session(), nullptr,
+                                      stack.Configuration(), stack.Conversation());
+    const zov::dm::types::MetaInfoType meta{{"ProtocolId", dm.GetOptions().conversationInstance}};
+    ASSERT_EQ(dm.Uds({0x10, 0x02}).front(), 0x50);
+    const auto seed = [&] { return level9.GetSeed({}, meta).get().seed; };
+    const auto compare = [&](const Bytes& key) { return level9.CompareKey(key, meta).get().result; };
+    struct Case {
+        const char* name;
+        std::function<Bytes()> between;  // after the seed, before its key; answers the key to send
+        const char* reason;
+    };
+    Bytes first;
+    bool sameKey = false;  // two seeds with one key: nothing to tell apart
+    const Case cases[] = {
+        {"the same key twice",
+         [&] {
+             const Bytes key = KeyFor(first);
+             EXPECT_EQ(compare(key), CompareKey::kKeyValid);
+             return key;
+         },
+         "CompareKey failed. Haven't requested a seed yet!"},
+        {"a key for the seed before",
+         [&] {
+             sameKey = KeyFor(seed()) == KeyFor(first);
+             return KeyFor(first);
+         },
+         nullptr},
+        {"a session left and entered again",
+         [&] {
+             EXPECT_EQ(dm.Uds({0x10, 0x01}).front(), 0x50);
+             EXPECT_EQ(dm.Uds({0x10, 0x02}).front(), 0x50);
+             return KeyFor(first);
+         },
+         "CompareKey failed. The seed was requested in another diagnostic session!"},
+        {"another session",
+         [&] {
+             EXPECT_EQ(dm.Uds({0x10, 0x03}).front(), 0x50);
+             return KeyFor(first);
+         },
+         "CompareKey failed. The seed was requested in another diagnostic session!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        capture.Clear();
+        first = seed();
+        sameKey = false;
+        const Bytes key = c.between();
+        if (sameKey) {
+            continue;
+        }
+        EXPECT_EQ(compare(key), CompareKey::kKeyInvalid);
+        if (c.reason != nullptr) {
+            EXPECT_TRUE(capture.Contains(Level::kWarn, c.reason)) << capture.Dump();
+        }
+    }
 }
 
 TEST_F(UdsEntryTest, DmAnswersItsOwnServicesAndBoundsSilence) {
