@@ -147,6 +147,7 @@ TEST(TesterConsoleTest, AfterARestartTheUnlockIsNeededAgain) {
     ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
                                     "27 11 => 67 11 ?? ?? ?? ??\n"
                                     "27 12 {key} => 67 12\n"
+                                    "27 11 => 67 11 ?? ?? ?? ??   # a seed the DM passes a key for\n"
                                     "@restart\n"
                                     "27 12 {key} => 7F 27 35   # the restarted process has no seed\n"
                                     "31 03 C0 10 => 7F 31 22   # no installation; asks the update manager\n"),
