@@ -62,12 +62,6 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
          "2E F1 5A 24 03 15 00 00 00 12 34 56 => 6E F1 5A\n"
          "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
          "10 01 => 50 01 ..   # ends the conversation, and with it the download\n"
-         "10 02 => 50 02 ..\n"
-         "27 11 => 67 11 ?? ?? ?? ??\n"
-         "27 12 {key} => 67 12\n"
-         "2E F1 5A 24 03 15 00 00 00 12 34 56 => 6E F1 5A\n"
-         "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
-         "10 01 => 50 01 ..   # ends the conversation, and with it the download\n"
          "10 02 => 50 02 ..\n",
          sim::kTesterPassed,
          {"PASSED"},
