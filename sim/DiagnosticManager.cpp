@@ -36,7 +36,10 @@ constexpr uint8_t kSuppressBit = 0x80;
 constexpr uint8_t kGeneralReject = 0x10;
 constexpr uint8_t kSubFunctionNotSupported = 0x12;
 constexpr uint8_t kIncorrectLength = 0x13;
+constexpr uint8_t kRequestSequenceError = 0x24;
 constexpr uint8_t kInvalidKey = 0x35;
+constexpr uint8_t kExceededNumberOfAttempts = 0x36;
+constexpr uint8_t kRequiredTimeDelayNotExpired = 0x37;
 
 constexpr uint8_t kSessionControl = 0x10;
 constexpr uint8_t kSecurityAccess = 0x27;
@@ -214,6 +217,10 @@ private:
             }
             m_conversation->Status.Update(m_status);
         }
+        {
+            std::lock_guard<std::mutex> lock(m_securityMutex);
+            m_seedIssued = false;
+        }
         if ((request[1] & kSuppressBit) != 0) {
             return {};
         }
@@ -255,6 +262,9 @@ private:
         }
         const uint8_t sub = request[1];
         const Bytes data(request.begin() + 2, request.end());
+        if ((sub == kRequestSeed || sub == kSendKey) && DelayRunning()) {
+            return Negative(sid, kRequiredTimeDelayNotExpired);
+        }
         if (sub == kRequestSeed) {
             const auto seed =
                 Invoke<NoApplicationError>(m_securityAccess, sid, "GetSeed",
@@ -262,11 +272,23 @@ private:
             if (!seed) {
                 return Negative(sid, kGeneralReject);
             }
+            {
+                std::lock_guard<std::mutex> lock(m_securityMutex);
+                m_seedIssued = true;
+            }
             Bytes response{static_cast<uint8_t>(sid + kPositiveOffset), sub};
             response.insert(response.end(), seed->seed.begin(), seed->seed.end());
             return response;
         }
         if (sub == kSendKey) {
+            {
+                // Right or wrong, a key uses the seed up.
+                std::lock_guard<std::mutex> lock(m_securityMutex);
+                if (!m_seedIssued) {
+                    return Negative(sid, kRequestSequenceError);
+                }
+                m_seedIssued = false;
+            }
             const auto result = Invoke<NoApplicationError>(
                 m_securityAccess, sid, "CompareKey",
                 [&](SecurityAccessProxy& proxy) { return proxy.CompareKey(data, MetaInfo()); });
@@ -274,7 +296,11 @@ private:
                 return Negative(sid, kGeneralReject);
             }
             if (result->result != 0) {
-                return Negative(sid, kInvalidKey);
+                return Negative(sid, WrongKey());
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_securityMutex);
+                m_failedKeys = 0;
             }
             {
                 std::lock_guard<std::mutex> lock(m_statusMutex);
@@ -284,6 +310,24 @@ private:
             return Bytes{static_cast<uint8_t>(sid + kPositiveOffset), sub};
         }
         return Negative(sid, kSubFunctionNotSupported);
+    }
+
+    bool DelayRunning() const {
+        std::lock_guard<std::mutex> lock(m_securityMutex);
+        return m_delayEnd && std::chrono::steady_clock::now() < *m_delayEnd;
+    }
+
+    // Counts a wrong key; the allowed number-th starts the delay.
+    uint8_t WrongKey() {
+        std::lock_guard<std::mutex> lock(m_securityMutex);
+        if (++m_failedKeys < m_options.allowedKeyAttempts) {
+            return kInvalidKey;
+        }
+        m_failedKeys = 0;
+        m_delayEnd = std::chrono::steady_clock::now() + m_options.securityDelay;
+        LogInfo() << "DM: " << m_options.allowedKeyAttempts << " wrong keys, SecurityAccess delayed for "
+                  << m_options.securityDelay.count() << " ms" << VLMR_FILE_LINE;
+        return kExceededNumberOfAttempts;
     }
 
     Bytes HandleMessage(const Bytes& request) {
@@ -314,6 +358,10 @@ private:
     mutable std::mutex m_statusMutex;
     ConversationStatus m_status;  // m_statusMutex
     std::atomic<int> m_cancelCount{0};
+    mutable std::mutex m_securityMutex;
+    bool m_seedIssued = false;                                        // m_securityMutex
+    int m_failedKeys = 0;                                             // m_securityMutex
+    std::optional<std::chrono::steady_clock::time_point> m_delayEnd;  // m_securityMutex
     // Last: withdrawn first, so that no Cancel reaches a half-destroyed object.
     std::unique_ptr<Conversation> m_conversation;
 };

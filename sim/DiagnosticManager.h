@@ -34,6 +34,11 @@ public:
     static constexpr const char* kDefaultSession = "1";
     static constexpr const char* kProgrammingSession = "2";
     static constexpr const char* kLocked = "0";
+    // Wrong keys in a row that SecurityAccess takes; the last of them is
+    // answered exceededNumberOfAttempts, and for the delay after it every
+    // 27 is answered requiredTimeDelayNotExpired.
+    static constexpr int kAllowedKeyAttempts = 3;
+    static constexpr std::chrono::milliseconds kSecurityDelay{10000};
 
     struct Options {
         // Passed to Velmora as "ProtocolId" with every request.
@@ -49,6 +54,8 @@ public:
         // The DiagnosticMonitor instances whose actions are recorded.
         std::vector<std::string> dtcInstances = {"1472", "1473", "1456"};
         std::chrono::milliseconds callTimeout{5000};
+        int allowedKeyAttempts = kAllowedKeyAttempts;
+        std::chrono::milliseconds securityDelay = kSecurityDelay;
 
         // The instances of a parsed configuration.
         static Options FromConfiguration(const KivConfiguration& configuration);
@@ -68,7 +75,10 @@ public:
     //  - 10 (session), 3E, 85: answered here; leaving the programming session
     //    ends the conversation, every session change locks security access;
     //  - 27 11 / 27 12: GetSeed / CompareKey of level 9; a valid key sets
-    //    security level "9";
+    //    security level "9". A seed answers one key: a key without one (or
+    //    after a session change) gets 24; wrong keys are counted, the
+    //    allowed number-th gets 36 and starts the delay, during which 27
+    //    gets 37;
     //  - 31: RoutineControl of the configured routines (sim/RoutineControl.h);
     //  - anything else: HandleMessage; UDSServiceFailed gives 7F SID code;
     //  - no answer within the call time-out, an absent service or another

@@ -10,12 +10,50 @@
 std::mutex DiagStatusMutex;
 std::condition_variable DiagStatusConditionVariable;
 uint64_t DiagStatusChangesPending = 0;
+bool DiagStatusChangesInHand = false;
 
 namespace {
+
+// Guarded by DiagStatusMutex.
+bool DiagStatusHandlerRunning = false;
+
+// Status changes a manager may make between two requests (session, security
+// level, end and begin of a conversation), with room to spare.
+constexpr std::size_t kStatusSamples = 16;
+
+constexpr const char* kStatusHandler = "KivDMConversation::status_changed";
+constexpr const char* kIdentifierHandler = "KivDMConversation::identifier_changed";
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
 }  // namespace
+
+DiagStatusHandlerScope::DiagStatusHandlerScope() {
+    std::lock_guard<std::mutex> lock(DiagStatusMutex);
+    DiagStatusHandlerRunning = true;
+}
+
+DiagStatusHandlerScope::~DiagStatusHandlerScope() {
+    {
+        std::lock_guard<std::mutex> lock(DiagStatusMutex);
+        DiagStatusHandlerRunning = false;
+        DiagStatusChangesInHand = false;
+    }
+    DiagStatusConditionVariable.notify_all();
+}
+
+void DiagStatusHandlerScope::TakeChangesLocked() {
+    DiagStatusChangesPending = 0;
+    DiagStatusChangesInHand = true;
+}
+
+void DiagStatusHandlerScope::ChangesHandled() {
+    {
+        std::lock_guard<std::mutex> lock(DiagStatusMutex);
+        DiagStatusChangesInHand = false;
+    }
+    DiagStatusConditionVariable.notify_all();
+}
 
 KivDMConversation::~KivDMConversation() {
     // A handler that still runs holds a reference to this object, so none is
@@ -39,7 +77,7 @@ void KivDMConversation::SetAndSubscribeReceiveHandler() {
             self->status_changed();
         }
     });
-    proxy->Status.Subscribe(1);
+    proxy->Status.Subscribe(kStatusSamples);
     proxy->Identifier.SetReceiveHandler([weak] {
         if (auto self = weak.lock()) {
             self->identifier_changed();
@@ -51,8 +89,18 @@ void KivDMConversation::SetAndSubscribeReceiveHandler() {
 void KivDMConversation::registerConversation(const zov::dm::types::MetaInfoType& metaInfo) {
     if (m_registered.load()) {
         LogInfo() << "Already registered diagnosticconversation with DM" << VLMR_FILE_LINE;
-        return;
+        // The notification of what the manager changed before it forwarded
+        // this request may still be on its way.
+        status_changed();
     }
+    // Not registered, or the catching up found the conversation ended.
+    if (!m_registered.load()) {
+        Register(metaInfo);
+    }
+    AwaitDiagStatusHandled();
+}
+
+void KivDMConversation::Register(const zov::dm::types::MetaInfoType& metaInfo) {
     // Concurrent first requests: one registers, the others find it done.
     std::lock_guard<std::mutex> registration(m_registrationMutex);
     if (m_registered.load()) {
@@ -120,6 +168,11 @@ void KivDMConversation::cancel() {
         return;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
+    // The manager ends the conversation before it answers: take that now
+    // rather than when its notification comes.
+    if (m_registered.load() && GetProxy() == proxy) {
+        ApplyQueuedStatuses(proxy);
+    }
     OnStatusUpdate();
 }
 
@@ -156,6 +209,9 @@ void KivDMConversation::OnStatusUpdate() {
         m_registered.store(false);
         LogInfo() << "unregister diagnosticconversation with DM" << VLMR_FILE_LINE;
     }
+    if (ended || state.diagnosticSession != previousSession) {
+        ++m_sessionChanges;
+    }
     m_previousSession = state.diagnosticSession;
     if ((previousSession == "2" && state.diagnosticSession != "2") || ended) {
         NotifyDiagStatusChanged();
@@ -168,6 +224,38 @@ void KivDMConversation::OnStatusUpdate() {
     m_previousSecurityLevel = state.diagnosticSecurityLevel;
 }
 
+void KivDMConversation::ApplyQueuedStatuses(const std::shared_ptr<Proxy>& proxy) {
+    proxy->Status.GetNewSamples([this, &proxy](const auto& sample) {
+        // Numbered like a read: an older read still under way is dropped.
+        if (!sample || !MayApply(kStatusHandler, proxy, ++m_statusRequests, m_statusApplied)) {
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> stateLock(m_stateMutex);
+            m_state.activityStatus = sample->activityStatus;
+            m_state.diagnosticSession = sample->diagnosticSession;
+            m_state.diagnosticSecurityLevel = sample->diagnosticSecurityLevel;
+        }
+        OnStatusUpdate();
+    });
+}
+
+void KivDMConversation::AwaitDiagStatusHandled() const {
+    const auto settled = [] {
+        return !DiagStatusHandlerRunning || (DiagStatusChangesPending == 0 && !DiagStatusChangesInHand);
+    };
+    std::unique_lock<std::mutex> lock(DiagStatusMutex);
+    if (settled()) {
+        return;
+    }
+    const auto timeout = m_answerTimeout.load();
+    LogInfo() << "KivDMConversation: waiting until the diagnostic status change is handled" << VLMR_FILE_LINE;
+    if (!DiagStatusConditionVariable.wait_for(lock, timeout, settled)) {
+        LogWarn() << "KivDMConversation: the diagnostic status change was not handled within " << timeout.count()
+                  << " ms" << VLMR_FILE_LINE;
+    }
+}
+
 template <typename T>
 T KivDMConversation::Await(jux::com::Future<T> answer) const {
     const auto timeout = m_answerTimeout.load();
@@ -178,7 +266,7 @@ T KivDMConversation::Await(jux::com::Future<T> answer) const {
     return answer.get();
 }
 
-bool KivDMConversation::ProxyForUpdate(const std::string& handler, std::shared_ptr<Proxy>& proxy) {
+bool KivDMConversation::ProxyForUpdate(const char* handler, std::shared_ptr<Proxy>& proxy) {
     LogInfo() << handler << VLMR_FILE_LINE;
     proxy = GetProxy();
     if (!IsValid(proxy)) {
@@ -192,7 +280,7 @@ bool KivDMConversation::ProxyForUpdate(const std::string& handler, std::shared_p
     return true;
 }
 
-bool KivDMConversation::MayApply(const std::string& handler, const std::shared_ptr<Proxy>& proxy, uint64_t request,
+bool KivDMConversation::MayApply(const char* handler, const std::shared_ptr<Proxy>& proxy, uint64_t request,
                                  uint64_t& applied) {
     if (!m_registered.load()) {
         LogInfo() << handler << ": Velmora unsubscribed!" << VLMR_FILE_LINE;
@@ -208,12 +296,18 @@ bool KivDMConversation::MayApply(const std::string& handler, const std::shared_p
 void KivDMConversation::status_changed() {
     // Released after the lock, as in cancel.
     std::shared_ptr<Proxy> proxy;
-    const std::string handler = "KivDMConversation::status_changed";
+    const char* const handler = kStatusHandler;
     if (!ProxyForUpdate(handler, proxy)) {
         return;
     }
-    // The value is read with Get; the notification samples only announce it.
-    proxy->Status.GetNewSamples([](const auto&) {});
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ApplyQueuedStatuses(proxy);
+    }
+    if (!m_registered.load()) {
+        return;  // the samples ended the conversation
+    }
+    // The samples may lag behind the manager: the current value comes last.
     const uint64_t request = ++m_statusRequests;
     zov::dm::types::DiagnosticConversationStatusType status;
     try {
@@ -238,7 +332,7 @@ void KivDMConversation::status_changed() {
 void KivDMConversation::identifier_changed() {
     // Released after the lock, as in cancel.
     std::shared_ptr<Proxy> proxy;
-    const std::string handler = "KivDMConversation::identifier_changed";
+    const char* const handler = kIdentifierHandler;
     if (!ProxyForUpdate(handler, proxy)) {
         return;
     }

@@ -412,6 +412,7 @@ void KivRuntime::alive_loop() {
 }
 
 void KivRuntime::diag_status_changed_proc() {
+    const DiagStatusHandlerScope handler;
     while (!StopRequested()) {
         LogInfo() << "diag_status_changed_proc WAIT for state change" << VLMR_FILE_LINE;
         {
@@ -424,12 +425,13 @@ void KivRuntime::diag_status_changed_proc() {
                 break;
             }
             // One cancel serves every notification received so far.
-            DiagStatusChangesPending = 0;
+            DiagStatusHandlerScope::TakeChangesLocked();
         }
         // Outside DiagStatusMutex: the conversation takes it while holding
         // its own locks, and the cancel calls into the conversation.
         LogInfo() << "diag_status_changed_proc state change = true" << VLMR_FILE_LINE;
         cancel_sw_download();
+        DiagStatusHandlerScope::ChangesHandled();
     }
     LogInfo() << "diag_status_changed_proc EXIT" << VLMR_FILE_LINE;
 }

@@ -58,6 +58,7 @@ jux::com::Future<SecurityAccess_Level9_Impl::GetSeedOutput> SecurityAccess_Level
         {
             std::lock_guard<std::mutex> lock(m_seedMutex);
             m_seed = seed;
+            m_seedSession = SessionChanges();
         }
         promise.set_value(GetSeedOutput{std::move(seed)});
         LogInfo() << "Produced random seed for security access level 9" << VLMR_FILE_LINE;
@@ -71,9 +72,18 @@ jux::com::Future<SecurityAccess_Level9_Impl::GetSeedOutput> SecurityAccess_Level
 uint8_t SecurityAccess_Level9_Impl::Compare(const std::vector<uint8_t>& key) {
     using zov::dm::securityaccess::SecurityAccess::CompareKey;
     std::vector<uint8_t> seed;
+    bool sameSession = true;
     {
         std::lock_guard<std::mutex> lock(m_seedMutex);
+        sameSession = m_seedSession == SessionChanges();
+        if (!sameSession) {
+            m_seed.clear();
+        }
         seed = m_seed;
+    }
+    if (!sameSession) {
+        LogWarn() << "CompareKey failed. The seed was requested in another diagnostic session!" << VLMR_FILE_LINE;
+        return CompareKey::kKeyInvalid;
     }
     if (seed.size() != kSeedLength) {
         LogWarn() << "CompareKey failed. Haven't requested a seed yet!" << VLMR_FILE_LINE;
@@ -96,16 +106,34 @@ uint8_t SecurityAccess_Level9_Impl::Compare(const std::vector<uint8_t>& key) {
         LogWarn() << "CompareKey failed. Calculated key is not the same as the sent key " << VLMR_FILE_LINE;
         return CompareKey::kKeyInvalid;
     }
+    {
+        // Good once: a second key for this seed, even the same, is refused.
+        std::lock_guard<std::mutex> lock(m_seedMutex);
+        if (m_seed != seed) {
+            LogWarn() << "CompareKey failed. The seed was replaced meanwhile!" << VLMR_FILE_LINE;
+            return CompareKey::kKeyInvalid;
+        }
+        m_seed.clear();
+    }
     LogInfo() << "SecurityAccess:: key valid!" << VLMR_FILE_LINE;
     return CompareKey::kKeyValid;
 }
 
+uint64_t SecurityAccess_Level9_Impl::SessionChanges() const {
+    return m_conversation ? m_conversation->SessionChanges() : 0;
+}
+
 jux::com::Future<SecurityAccess_Level9_Impl::CompareKeyOutput> SecurityAccess_Level9_Impl::CompareKey(
-    const std::vector<uint8_t>& key, const zov::dm::types::MetaInfoType&) {
+    const std::vector<uint8_t>& key, const zov::dm::types::MetaInfoType& metaInfo) {
     LogInfo() << "Compare Key for level 9" << VLMR_FILE_LINE;
     jux::com::Promise<CompareKeyOutput> promise;
     CompareKeyOutput output;
     try {
+        // Brings the session up to date, so that a session changed since
+        // the seed is seen.
+        if (m_conversation) {
+            m_conversation->registerConversation(metaInfo);
+        }
         output.result = Compare(key);
     } catch (...) {
         LogError() << "CompareKey failed: " << ExceptionText(std::current_exception()) << VLMR_FILE_LINE;

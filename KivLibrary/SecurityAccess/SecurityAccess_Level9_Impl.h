@@ -3,6 +3,8 @@
 // key against the configured key calculation of the kept seed. Calls arrive
 // on the binding's method threads, possibly at once: the seed is guarded by a
 // mutex that is never held across the key calculation or a call out.
+// A seed answers one key: a valid key and a change of the diagnostic session
+// use it up, and a key without a fresh seed is refused.
 #ifndef KIVLIBRARY_SECURITYACCESS_SECURITYACCESS_LEVEL9_IMPL_H
 #define KIVLIBRARY_SECURITYACCESS_SECURITYACCESS_LEVEL9_IMPL_H
 
@@ -45,9 +47,12 @@ public:
 private:
     static std::vector<uint8_t> DrawSeed();
     uint8_t Compare(const std::vector<uint8_t>& key);
+    // Without a conversation every request counts as the same session.
+    uint64_t SessionChanges() const;
 
     std::mutex m_seedMutex;
     std::vector<uint8_t> m_seed;  // m_seedMutex
+    uint64_t m_seedSession = 0;   // m_seedMutex: SessionChanges when the seed was drawn
     std::shared_ptr<SessionData> m_sessionData;
     std::shared_ptr<UCM::UCMAdaptorInterface> m_ucmAdaptor;
     std::shared_ptr<KivConfiguration> m_configuration;

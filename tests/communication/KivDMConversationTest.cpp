@@ -214,6 +214,105 @@ TEST_F(KivDMConversationTest, EndedConversationUnregistersNotifiesAndRegistersAn
     EXPECT_EQ(conversation->GetConversationState().diagnosticSession, "2");
 }
 
+// The manager changes the status before it forwards the next request; its
+// notification may come later or, here, not at all (the handlers are gone).
+// The request itself must see what the manager had set when it forwarded it.
+TEST_F(KivDMConversationTest, ARequestSeesTheStatusItWasSentInWithoutItsNotification) {
+    struct Case {
+        const char* name;
+        std::vector<StatusType> before;  // the manager's changes since the last request
+        bool cancelFirst;                // Velmora cancelled the conversation before them
+        const char* session;
+        const char* level;
+        int notifications;
+        std::size_t registrations;  // in total
+    };
+    const Case cases[] = {
+        {"unlocked", {{0, "2", "9"}}, false, "2", "9", 0, 1},
+        {"the programming session left and entered again",
+         {{1, "1", "0"}, {0, "1", "0"}, {0, "2", "0"}},
+         false,
+         "2",
+         "0",
+         1,
+         2},
+        {"a request right after a cancel", {{0, "1", "0"}}, true, "1", "0", 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Offer("4711", StatusType{0, "2", "0"});
+        skeleton->endOnCancel = true;
+        conversation = std::make_shared<CountingConversation>();
+        capture.Clear();
+        conversation->registerConversation(Meta("4711"));
+        StopHandlers(*conversation);
+        if (c.cancelFirst) {
+            conversation->cancel();
+        }
+        for (const StatusType& status : c.before) {
+            skeleton->Status.Update(status);
+        }
+
+        conversation->registerConversation(Meta("4711"));
+        const ConversationState state = conversation->GetConversationState();
+        EXPECT_EQ(state.activityStatus, 0);
+        EXPECT_EQ(state.diagnosticSession, c.session);
+        EXPECT_EQ(state.diagnosticSecurityLevel, c.level);
+        EXPECT_EQ(conversation->notifications.load(), c.notifications);
+        EXPECT_EQ(capture.Count("registering diagnosticconversation with DM"), c.registrations);
+        if (c.registrations == 2) {
+            // Registered anew and subscribed: the next change arrives by itself.
+            Publish(StatusType{0, "2", "next"});
+        }
+
+        StopHandlers(*conversation);
+        conversation.reset();
+        skeleton.reset();
+        zov::com::testing::ResetRegistry();
+    }
+    conversation = std::make_shared<CountingConversation>();
+}
+
+// While the runtime's diagnostic-status thread acts on a notification (it
+// aborts the download of the ended session), a request waits for it.
+TEST_F(KivDMConversationTest, ARequestWaitsUntilTheStatusChangeIsHandled) {
+    Offer("4711", StatusType{0, "2", "a"});
+    conversation->registerConversation(Meta("4711"));
+    WaitForLevel("a");
+
+    std::promise<void> taken;
+    std::promise<void> release;
+    std::thread diagnosticStatus([&] {
+        const DiagStatusHandlerScope scope;
+        {
+            std::unique_lock<std::mutex> lock(DiagStatusMutex);
+            DiagStatusConditionVariable.wait(lock, [] { return DiagStatusChangesPending != 0; });
+            DiagStatusHandlerScope::TakeChangesLocked();
+        }
+        taken.set_value();
+        release.get_future().wait();
+        DiagStatusHandlerScope::ChangesHandled();
+    });
+    skeleton->Status.Update(StatusType{0, "3", "b"});
+    ASSERT_EQ(taken.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+    auto request = std::async(std::launch::async, [&] { conversation->registerConversation(Meta("4711")); });
+    EXPECT_EQ(request.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release.set_value();
+    EXPECT_EQ(request.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    diagnosticStatus.join();
+    EXPECT_TRUE(capture.Contains("waiting until the diagnostic status change is handled"));
+
+    // Without a thread that acts on them, nothing is waited for.
+    skeleton->Status.Update(StatusType{0, "2", "c"});
+    skeleton->Status.Update(StatusType{0, "3", "d"});
+    conversation->SetAnswerTimeout(std::chrono::seconds(60));
+    auto alone = std::async(std::launch::async, [&] { conversation->registerConversation(Meta("4711")); });
+    EXPECT_EQ(alone.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    std::lock_guard<std::mutex> lock(DiagStatusMutex);
+    DiagStatusChangesPending = 0;
+}
+
 TEST_F(KivDMConversationTest, SecurityLevelComparesTheParsedLevel) {
     Offer("4711", StatusType{0, "2", "9"});
     conversation->registerConversation(Meta("4711"));
@@ -291,9 +390,11 @@ TEST_F(KivDMConversationTest, ManagerThatStopsAnsweringDelaysButNeverFreezes) {
                                  "KivDMConversation::cancel: Cancel failed: no answer from the diagnostic manager "
                                  "within 20 ms"));
     skeleton->Status.Update(StatusType{0, "3", "b"});
+    // The notification carries the value; only the read after it goes unanswered.
+    EXPECT_TRUE(capture.WaitFor(",b) [", std::chrono::seconds(10)));
     EXPECT_TRUE(capture.WaitFor("KivDMConversation::status_changed: no answer from the diagnostic manager within 20 ms",
                                 std::chrono::seconds(10)));
-    EXPECT_EQ(conversation->GetConversationState().diagnosticSession, "2");
+    EXPECT_EQ(conversation->GetConversationState().diagnosticSession, "3");
 
     // A status handler now waits long; a cancel answered meanwhile completes
     // beside it, since the handler holds no mutex while it waits.
@@ -414,22 +515,14 @@ TEST(KivDMConversationRace, RegistrationBesideAnEndingConversationKeepsItsSubscr
     conversation->armed = true;
     skeleton->Status.Update(StatusType{1, "1", "b"});
     ASSERT_EQ(conversation->reached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    std::atomic<bool> done{false};
-    std::thread request([&] {
-        conversation->registerConversation(Meta("4711"));
-        done = true;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    auto subscribedAnew = [&] {
-        const auto proxy = conversation->GetProxy();
-        return proxy.get() != ending && proxy->Status.IsSubscribed() && proxy->Identifier.IsSubscribed();
-    };
-    while (!done.load() && !subscribedAnew()) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    std::thread request([&] { conversation->registerConversation(Meta("4711")); });
+    // The request catches up with the status first, so it follows the ending
+    // handler and then registers anew.
     conversation->release.set_value();
     request.join();
+    const auto next = conversation->GetProxy();
+    EXPECT_NE(next.get(), ending);
+    EXPECT_TRUE(next->Status.IsSubscribed() && next->Identifier.IsSubscribed());
     ASSERT_TRUE(capture.WaitFor("unregister diagnosticconversation with DM", std::chrono::seconds(10)));
     conversation->registerConversation(Meta("4711"));  // registers now unless the request above did
 

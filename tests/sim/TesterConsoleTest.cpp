@@ -48,6 +48,24 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
          sim::kTesterMismatch,
          {"MISMATCH at s.session:1: expected 7E"},
          nullptr},
+        {"a fast tester: each request sees the session and level it was sent in",
+         "@package blocks=0x01:10\n"
+         "10 02 => 50 02 ..\n"
+         "27 11 => 67 11 ?? ?? ?? ??\n"
+         "27 12 {key} => 67 12\n"
+         "2E F1 5A 24 03 15 00 00 00 12 34 56 => 6E F1 5A\n"
+         "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+         "10 01 => 50 01 ..   # ends the conversation, and with it the download\n"
+         "10 02 => 50 02 ..\n"
+         "27 11 => 67 11 ?? ?? ?? ??\n"
+         "27 12 {key} => 67 12\n"
+         "2E F1 5A 24 03 15 00 00 00 12 34 56 => 6E F1 5A\n"
+         "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+         "10 01 => 50 01 ..   # ends the conversation, and with it the download\n"
+         "10 02 => 50 02 ..\n",
+         sim::kTesterPassed,
+         {"PASSED"},
+         nullptr},
         {"{key} before any seed",
          "3E 00\n27 12 {key} => 67 12\n",
          sim::kTesterScriptError,
@@ -148,6 +166,7 @@ TEST(TesterConsoleTest, AfterARestartTheUnlockIsNeededAgain) {
     ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
                                     "27 11 => 67 11 ?? ?? ?? ??\n"
                                     "27 12 {key} => 67 12\n"
+                                    "27 11 => 67 11 ?? ?? ?? ??   # a seed the DM passes a key for\n"
                                     "@restart\n"
                                     "27 12 {key} => 7F 27 35   # the restarted process has no seed\n"
                                     "31 03 C0 10 => 7F 31 22   # no installation; asks the update manager\n"),

@@ -5,6 +5,7 @@
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/KivLibrary/GenericUdsServiceImpl.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
+#include "KivLibrary/SecurityAccess/SecurityAccess_Level9_Impl.h"
 #include "platform/com/Runtime.h"
 #include "sim/DiagnosticManager.h"
 #include "sim/KeyCalculator.h"
@@ -224,28 +225,139 @@ TEST_F(UdsEntryTest, UnlockWithTheShippedKeyCalculation) {
     EXPECT_TRUE(WaitUntil([&] { return !stack.Conversation()->checkSecurityLevel(9); }));
 }
 
-TEST_F(UdsEntryTest, WrongKeysAreRefusedAndTheSeedStaysUntilTheNext) {
-    // No seed yet.
-    EXPECT_EQ(dm.Uds({0x27, 0x12, 0x00, 0x00, 0x00, 0x00}), (Bytes{0x7F, 0x27, 0x35}));
-    EXPECT_TRUE(capture.Contains(Level::kWarn, "CompareKey failed. Haven't requested a seed yet!"));
-
-    const Bytes first = Unlock();
-    Bytes key = KeyFor(first);
-    Bytes wrong = key;
-    wrong[3] ^= 0x01;
-    EXPECT_EQ(dm.Uds(Cat({0x27, 0x12}, wrong)), (Bytes{0x7F, 0x27, 0x35}));
-    EXPECT_TRUE(capture.Contains(Level::kWarn, "CompareKey failed. Calculated key is not the same as the sent key"));
-    EXPECT_EQ(dm.Uds(Cat({0x27, 0x12}, Bytes(key.begin(), key.end() - 1))), (Bytes{0x7F, 0x27, 0x35}));
-    EXPECT_EQ(dm.Uds(Cat({0x27, 0x12}, Cat(key, {0x00}))), (Bytes{0x7F, 0x27, 0x35}));
-    EXPECT_EQ(dm.Status().diagnosticSecurityLevel, "0");
-
-    // A new seed replaces the first one.
-    const Bytes second = Unlock();
-    if (KeyFor(second) != key) {
-        EXPECT_EQ(dm.Uds(Cat({0x27, 0x12}, key)), (Bytes{0x7F, 0x27, 0x35}));
+// The DM's part of SecurityAccess: a seed answers one key, wrong keys are
+// counted and the allowed number of them delays every 27.
+TEST_F(UdsEntryTest, TheDmTakesOneKeyPerSeedAndDelaysAfterTooManyWrongOnes) {
+    sim::DiagnosticManager::Options options;
+    options.conversationInstance = "DM_Conversation_2";
+    options.securityDelay = std::chrono::milliseconds(50);
+    sim::DiagnosticManager guarded(options);
+    ASSERT_EQ(guarded.Uds({0x10, 0x02}).front(), 0x50);
+    Bytes seed;
+    const auto keyOf = [&] { return KeyFor(seed); };
+    const auto wrongKey = [&] {
+        Bytes key = KeyFor(seed);
+        key[3] ^= 0x01;
+        return key;
+    };
+    struct Step {
+        const char* name;
+        std::function<Bytes()> key;  // empty: 27 11, which keeps the seed
+        uint8_t nrc;                 // 0: positive
+    };
+    const std::function<Bytes()> kSeed;
+    const Step steps[] = {
+        {"a key before any seed",
+         [] {
+             return Bytes{0, 0, 0, 0};
+         },
+         0x24},
+        {"seed", kSeed, 0},
+        {"wrong key 1", wrongKey, 0x35},
+        {"the right key for a seed a wrong key used up", keyOf, 0x24},
+        {"seed", kSeed, 0},
+        {"wrong key 2, one byte short", [&] { return Bytes(seed.begin(), seed.end() - 1); }, 0x35},
+        {"seed", kSeed, 0},
+        {"wrong key 3", wrongKey, 0x36},
+        {"seed within the delay", kSeed, 0x37},
+        {"key within the delay", keyOf, 0x37},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const Bytes response = guarded.Uds(step.key ? Cat({0x27, 0x12}, step.key()) : Bytes{0x27, 0x11});
+        if (step.nrc != 0) {
+            EXPECT_EQ(response, (Bytes{0x7F, 0x27, step.nrc}));
+        } else if (!step.key) {
+            ASSERT_EQ(response.size(), 6u);
+            seed.assign(response.begin() + 2, response.end());
+        }
     }
-    EXPECT_EQ(dm.Uds(Cat({0x27, 0x12}, KeyFor(second))), (Bytes{0x67, 0x12}));
-    EXPECT_EQ(dm.Uds({0x27, 0x01}), (Bytes{0x7F, 0x27, 0x12}));
+    // Keys the DM refused itself never reached Velmora.
+    EXPECT_EQ(capture.Count("Compare Key for level 9"), 3u);
+    EXPECT_EQ(guarded.Status().diagnosticSecurityLevel, "0");
+
+    // After the delay the counting starts afresh: two wrong keys are not yet too many.
+    Bytes response;
+    ASSERT_TRUE(WaitUntil([&] {
+        response = guarded.Uds({0x27, 0x11});
+        return response.front() == 0x67;
+    }));
+    for (int wrong = 0; wrong < 2; ++wrong) {
+        seed.assign(response.begin() + 2, response.end());
+        EXPECT_EQ(guarded.Uds(Cat({0x27, 0x12}, wrongKey())), (Bytes{0x7F, 0x27, 0x35}));
+        response = guarded.Uds({0x27, 0x11});
+    }
+    seed.assign(response.begin() + 2, response.end());
+    EXPECT_EQ(guarded.Uds(Cat({0x27, 0x12}, keyOf())), (Bytes{0x67, 0x12}));
+    EXPECT_EQ(guarded.Status().diagnosticSecurityLevel, "9");
+    EXPECT_EQ(guarded.Uds(Cat({0x27, 0x12}, keyOf())), (Bytes{0x7F, 0x27, 0x24}));
+
+    // A session change takes the seed back.
+    response = guarded.Uds({0x27, 0x11});
+    seed.assign(response.begin() + 2, response.end());
+    ASSERT_EQ(guarded.Uds({0x10, 0x02}).front(), 0x50);
+    EXPECT_EQ(guarded.Uds(Cat({0x27, 0x12}, keyOf())), (Bytes{0x7F, 0x27, 0x24}));
+    EXPECT_EQ(guarded.Uds({0x27, 0x01}), (Bytes{0x7F, 0x27, 0x12}));
+}
+
+// Velmora's part: its seed answers one key, whatever the DM enforces.
+TEST_F(UdsEntryTest, VelmoraTakesOneKeyPerSeed) {
+    using zov::dm::securityaccess::SecurityAccess::CompareKey;
+    SecurityAccess_Level9_Impl level9("unoffered", ara::com::MethodCallProcessingMode::kEvent, stack.Session(), nullptr,
+                                      stack.Configuration(), stack.Conversation());
+    const zov::dm::types::MetaInfoType meta{{"ProtocolId", dm.GetOptions().conversationInstance}};
+    ASSERT_EQ(dm.Uds({0x10, 0x02}).front(), 0x50);
+    const auto seed = [&] { return level9.GetSeed({}, meta).get().seed; };
+    const auto compare = [&](const Bytes& key) { return level9.CompareKey(key, meta).get().result; };
+    struct Case {
+        const char* name;
+        std::function<Bytes()> between;  // after the seed, before its key; answers the key to send
+        const char* reason;
+    };
+    Bytes first;
+    bool sameKey = false;  // two seeds with one key: nothing to tell apart
+    const Case cases[] = {
+        {"the same key twice",
+         [&] {
+             const Bytes key = KeyFor(first);
+             EXPECT_EQ(compare(key), CompareKey::kKeyValid);
+             return key;
+         },
+         "CompareKey failed. Haven't requested a seed yet!"},
+        {"a key for the seed before",
+         [&] {
+             sameKey = KeyFor(seed()) == KeyFor(first);
+             return KeyFor(first);
+         },
+         nullptr},
+        {"a session left and entered again",
+         [&] {
+             EXPECT_EQ(dm.Uds({0x10, 0x01}).front(), 0x50);
+             EXPECT_EQ(dm.Uds({0x10, 0x02}).front(), 0x50);
+             return KeyFor(first);
+         },
+         "CompareKey failed. The seed was requested in another diagnostic session!"},
+        {"another session",
+         [&] {
+             EXPECT_EQ(dm.Uds({0x10, 0x03}).front(), 0x50);
+             return KeyFor(first);
+         },
+         "CompareKey failed. The seed was requested in another diagnostic session!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        capture.Clear();
+        first = seed();
+        sameKey = false;
+        const Bytes key = c.between();
+        if (sameKey) {
+            continue;
+        }
+        EXPECT_EQ(compare(key), CompareKey::kKeyInvalid);
+        if (c.reason != nullptr) {
+            EXPECT_TRUE(capture.Contains(Level::kWarn, c.reason)) << capture.Dump();
+        }
+    }
 }
 
 TEST_F(UdsEntryTest, DmAnswersItsOwnServicesAndBoundsSilence) {
