@@ -19,10 +19,11 @@ std::string Seconds(std::chrono::milliseconds duration) {
 }  // namespace
 
 struct FlashingThread::Shared {
-    Shared(std::shared_ptr<SessionData> session, std::shared_ptr<UCM::UCMAdaptorInterface> ucm, Timeouts limits)
-        : sessionData(std::move(session)), ucmAdaptor(std::move(ucm)), timeouts(limits) {}
+    Shared(const std::shared_ptr<SessionData>& session, std::shared_ptr<UCM::UCMAdaptorInterface> ucm, Timeouts limits)
+        : sessionData(session), ucmAdaptor(std::move(ucm)), timeouts(limits) {}
 
-    const std::shared_ptr<SessionData> sessionData;
+    // Weak: the session holds the worker.
+    const std::weak_ptr<SessionData> sessionData;
     const std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor;
     const Timeouts timeouts;
 
@@ -49,7 +50,7 @@ FlashingThread::FlashingThread(std::shared_ptr<SessionData> sessionData,
 
 FlashingThread::FlashingThread(std::shared_ptr<SessionData> sessionData,
                                std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, Timeouts timeouts)
-    : m_shared(std::make_shared<Shared>(std::move(sessionData), std::move(ucmAdaptor), timeouts)) {
+    : m_shared(std::make_shared<Shared>(sessionData, std::move(ucmAdaptor), timeouts)) {
     std::shared_ptr<Shared> shared = m_shared;
     m_flashingThread = std::make_shared<std::thread>([shared] { flashMainLoop(shared); });
 }
@@ -168,24 +169,37 @@ void FlashingThread::flashMainLoop(const std::shared_ptr<Shared>& shared) {
 bool FlashingThread::flashDataToUcm(Shared& shared, FlashingBuffer& block) {
     LogInfo() << "+ FlashingThread::flashDataToUcm: UcmBlockSequenceCounter=" << block.ucmBlockSequenceCounter
               << VLMR_FILE_LINE;
-    if (!shared.sessionData) {
-        LogError() << "FlashingThread::flashDataToUcm: no session data" << VLMR_FILE_LINE;
-        return false;
+    bool toUcm = false;
+    uint32_t ucmSessionId = SessionData::kNoUcmSession;
+    {
+        // Released before the UCM call: the session may end meanwhile.
+        const std::shared_ptr<SessionData> session = shared.sessionData.lock();
+        if (!session) {
+            LogError() << "FlashingThread::flashDataToUcm: the session has ended" << VLMR_FILE_LINE;
+            return false;
+        }
+        const std::shared_ptr<RFS> rfs = session->GetRFS();
+        toUcm = !rfs || !rfs->IsTransferActive();
+        ucmSessionId = session->GetUcmSessionId();
     }
-    const std::shared_ptr<RFS> rfs = shared.sessionData->GetRFS();
-    if (!rfs || !rfs->IsTransferActive()) {
+    if (toUcm) {
         LogInfo() << "FlashingThread::flashDataToUcm: ! IsInProgress() : UcmBlockSequenceCounter="
                   << block.ucmBlockSequenceCounter << VLMR_FILE_LINE;
         if (!shared.ucmAdaptor) {
             LogError() << "FlashingThread::flashDataToUcm: no UCM adaptor" << VLMR_FILE_LINE;
             return false;
         }
-        if (!shared.ucmAdaptor->TransferData(shared.sessionData->GetUcmSessionId(), block.data,
-                                             block.ucmBlockSequenceCounter)) {
+        if (!shared.ucmAdaptor->TransferData(ucmSessionId, block.data, block.ucmBlockSequenceCounter)) {
             return false;
         }
     }
-    shared.sessionData->AddTransferredData(block.data);
+    // When this is the last reference, the session ends here, on this thread.
+    const std::shared_ptr<SessionData> session = shared.sessionData.lock();
+    if (!session) {
+        LogError() << "FlashingThread::flashDataToUcm: the session has ended" << VLMR_FILE_LINE;
+        return false;
+    }
+    session->AddTransferredData(block.data);
     LogInfo() << "- FlashingThread::flashDataToUcm" << VLMR_FILE_LINE;
     return true;
 }
@@ -265,6 +279,25 @@ void FlashingThread::stop() {
 
 void FlashingThread::stopAndJoin() {
     LogInfo() << "+ FlashingThread::stopAndJoin" << VLMR_FILE_LINE;
+    {
+        std::lock_guard<std::mutex> joinLock(m_joinMutex);
+        if (m_flashingThread && m_flashingThread->get_id() == std::this_thread::get_id()) {
+            // The thread itself dropped the last reference (it held the
+            // session's last one): it cannot wait for itself. It ends its
+            // loop as soon as it is back in it.
+            {
+                std::lock_guard<std::mutex> lock(m_shared->mutex);
+                m_shared->flashingStop = true;
+                m_shared->taskFinished = true;
+                invalidateAllBuffers(*m_shared);
+            }
+            m_shared->cvFlashingFinished.notify_all();
+            m_shared->cvDataReady.notify_all();
+            m_flashingThread->detach();
+            LogInfo() << "- FlashingThread::stopAndJoin: on the worker's own thread" << VLMR_FILE_LINE;
+            return;
+        }
+    }
     stop();
     std::lock_guard<std::mutex> joinLock(m_joinMutex);
     if (m_flashingThread && m_flashingThread->joinable()) {

@@ -35,6 +35,11 @@ struct FlashingBuffer {
 // drain and the join wait at most `ucmCall` without progress. A thread that
 // does not end within that is detached; it keeps the shared state alive until
 // its UCM call returns.
+//
+// Ownership: the session holds the worker; the worker holds the session only
+// weakly, so releasing the session ends the worker. Whoever drops the last
+// reference, the worker's own thread included, stops it without waiting on
+// itself.
 class FlashingThread : public DownloadWorker {
 public:
     struct Timeouts {

@@ -1,5 +1,6 @@
 // The download worker between TransferData and UCM: order and counters,
-// back-pressure, failures and exceptions, the DPT path, bounded stops.
+// back-pressure, failures and exceptions, the DPT path, bounded stops, and
+// the ownership between the worker and its session.
 #include "KivLibrary/Functional/FlashingThread.h"
 
 #include "KivLibrary/GlobalLibrary/RFS.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,6 +26,18 @@ using testsupport::Level;
 using threadingtest::Eventually;
 
 constexpr uint32_t kSession = 0x2A;
+
+// Runs a hook on the worker's thread while it feeds the signature.
+class HookedVerifier : public sessiontest::SpyVerifier {
+public:
+    void Update(const std::vector<uint8_t>& data) override {
+        if (onUpdate) {
+            onUpdate();
+        }
+        SpyVerifier::Update(data);
+    }
+    std::function<void()> onUpdate;
+};
 
 Bytes Chunk(uint8_t seed, size_t size = 7) { return Bytes(size, seed); }
 
@@ -186,6 +200,41 @@ TEST_F(FlashingThreadTest, StopIsBoundedWhenUcmHangs) {
     gate.Set();
     EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
     EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+}
+
+// The session holds its worker and the worker the session only weakly: when
+// the last outside reference to the session goes mid-download, both end and
+// the thread with them, also when the worker itself held the last reference.
+TEST_F(FlashingThreadTest, ReleasingTheSessionMidDownloadEndsItsWorker) {
+    for (const bool lastOnWorker : {false, true}) {
+        SCOPED_TRACE(lastOnWorker ? "last reference on the worker's thread" : "last reference outside");
+        capture.Clear();
+        threadingtest::Event feeding;
+        threadingtest::Event released;
+        auto hooked = std::make_shared<HookedVerifier>();
+        if (lastOnWorker) {
+            hooked->onUpdate = [&] {
+                feeding.Set();
+                released.Wait(10s);
+            };
+        }
+        session = std::make_shared<SessionData>(nullptr, nullptr, hooked);
+        session->SetUcmSessionId(kSession);
+        session->SetFlashingThread(std::make_shared<FlashingThread>(session, ucm, FlashingThread::Timeouts{5s, 5s}));
+        const std::weak_ptr<SessionData> weakSession = session;
+        const std::weak_ptr<FlashingThread> weakWorker = session->GetFlashingThread();
+        ASSERT_TRUE(session->GetFlashingThread()->waitForAvailableBuffer(Chunk(1), 1));
+        if (lastOnWorker) {
+            ASSERT_TRUE(feeding.Wait());
+            session.reset();
+            released.Set();
+        } else {
+            ASSERT_TRUE(Eventually([&] { return hooked->Stream().size() == 7; }));
+            session.reset();
+        }
+        EXPECT_TRUE(Eventually([&] { return weakSession.expired() && weakWorker.expired(); }));
+        EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
+    }
 }
 
 // Producer, result polling and stop from different threads, as the method
