@@ -5,6 +5,7 @@
 
 #include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Persistency/KivConfiguration.h"
 #include "tests/KivLibrary/GlobalLibrary/SessionDataDoubles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/CallLogUcm.h"
@@ -97,7 +98,9 @@ TEST_F(FlashingThreadTest, ChunksReachUcmInOrderWithTheirCountersAndFeedTheSigna
 }
 
 // One chunk inside UCM and one in each buffer; the next producer waits for
-// its buffer and gives up after the free-buffer time-out.
+// its buffer and gives up after the free-buffer time-out. UCM needs the
+// chunks in order, so that fails the transfer: the buffered ones are dropped
+// and the error is kept for RequestTransferExit.
 TEST_F(FlashingThreadTest, BackPressureIsBoundedByTheFreeBufferTimeout) {
     GateTransfers();
     auto worker = Make({100ms, 5s});
@@ -108,9 +111,13 @@ TEST_F(FlashingThreadTest, BackPressureIsBoundedByTheFreeBufferTimeout) {
     EXPECT_FALSE(worker->waitForAvailableBuffer(Chunk(4), 4));
     EXPECT_TRUE(capture.Contains(
         Level::kError, "FlashingThread::waitForAvailableBuffer: Timeout on waiting for emptying of m_buffer[1]"));
+    EXPECT_FALSE(worker->waitForAvailableBuffer(Chunk(5), 5));
     gate.Set();
     worker->stopAndJoin();
-    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
+    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
 }
 
 // A refused or throwing UCM call: buffered chunks are dropped, the next
@@ -184,22 +191,49 @@ TEST_F(FlashingThreadTest, DestructionFlashesBufferedChunksAndJoins) {
     EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
 }
 
-// A UCM call that never returns delays the stop by the UCM time-out; it
-// never hangs it. The detached thread ends once UCM answers.
-TEST_F(FlashingThreadTest, StopIsBoundedWhenUcmHangs) {
+// UCM holds chunk 1 beyond the bounds while chunks 2 and 3 wait in the
+// buffers: the stop gives up within the bounds, keeps [7F 36 72] for the
+// next request, and the thread, cut off from the session, feeds nothing even
+// once UCM has taken chunk 1.
+TEST_F(FlashingThreadTest, AStopThatGivesUpFailsTheTransferAndCutsTheThreadOff) {
     GateTransfers();
     auto worker = Make({100ms, 100ms});
     ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
     ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
     ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(3), 3));
     const auto start = std::chrono::steady_clock::now();
-    worker.reset();
+    worker->stopAndJoin();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_TRUE(capture.Contains(Level::kError, "buffered data dropped"));
-    EXPECT_TRUE(capture.Contains(Level::kError, "detached"));
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
     gate.Set();
     EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
     EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+    EXPECT_TRUE(verifier->Stream().empty());
+}
+
+// Without bounds of its own the worker takes them from the configured UCM
+// response time-out: with 50 ms a hanging UCM fails the transfer at once,
+// where a fixed bound of its own would hold the request for a minute.
+TEST_F(FlashingThreadTest, BoundsFollowTheConfiguredUcmResponseTimeout) {
+    auto configuration = std::make_shared<KivConfiguration>();
+    configuration->ucmResponseTimeout_msec = 50;
+    session = std::make_shared<SessionData>(configuration, nullptr, verifier);
+    session->SetUcmSessionId(kSession);
+    GateTransfers();
+    auto worker = std::make_unique<FlashingThread>(session, ucm);
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    const auto start = std::chrono::steady_clock::now();
+    worker->stopAndJoin();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    gate.Set();
+    EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
 }
 
 // The session holds its worker and the worker the session only weakly: when
