@@ -3,6 +3,8 @@
 #include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Logger/Logging.h"
+#include "KivLibrary/Persistency/KivConfiguration.h"
+#include "KivLibrary/Ucm/UCMAdaptorImpl.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 #include "uds/Message.h"
 
@@ -16,13 +18,43 @@ constexpr uint8_t kGeneralProgrammingFailure = 0x72;
 std::string Seconds(std::chrono::milliseconds duration) {
     return std::to_string(std::chrono::duration<double>(duration).count());
 }
+
+FlashingThread::Timeouts Resolved(FlashingThread::Timeouts timeouts, const std::shared_ptr<SessionData>& session) {
+    if (timeouts.freeBuffer > std::chrono::milliseconds::zero() &&
+        timeouts.ucmCall > std::chrono::milliseconds::zero()) {
+        return timeouts;
+    }
+    const std::shared_ptr<KivConfiguration> configuration = session ? session->GetConfiguration() : nullptr;
+    const std::chrono::milliseconds responseTimeout =
+        configuration ? UCM::UCMAdaptorSettings::FromConfiguration(*configuration).responseTimeout
+                      : UCM::UCMAdaptorSettings::kDefaultResponseTimeout;
+    const FlashingThread::Timeouts derived = FlashingThread::Timeouts::ForUcmResponseTimeout(responseTimeout);
+    if (timeouts.freeBuffer <= std::chrono::milliseconds::zero()) {
+        timeouts.freeBuffer = derived.freeBuffer;
+    }
+    if (timeouts.ucmCall <= std::chrono::milliseconds::zero()) {
+        timeouts.ucmCall = derived.ucmCall;
+    }
+    return timeouts;
+}
 }  // namespace
 
-struct FlashingThread::Shared {
-    Shared(std::shared_ptr<SessionData> session, std::shared_ptr<UCM::UCMAdaptorInterface> ucm, Timeouts limits)
-        : sessionData(std::move(session)), ucmAdaptor(std::move(ucm)), timeouts(limits) {}
+FlashingThread::Timeouts FlashingThread::Timeouts::ForUcmResponseTimeout(std::chrono::milliseconds responseTimeout) {
+    // One blocking call ahead in the adaptor's queue, then this one, and a
+    // tenth for the hand-overs between them. A producer's buffer is freed
+    // once the call in progress has ended, so it waits as long.
+    Timeouts timeouts;
+    timeouts.ucmCall = 2 * responseTimeout + responseTimeout / 10;
+    timeouts.freeBuffer = timeouts.ucmCall;
+    return timeouts;
+}
 
-    const std::shared_ptr<SessionData> sessionData;
+struct FlashingThread::Shared {
+    Shared(const std::shared_ptr<SessionData>& session, std::shared_ptr<UCM::UCMAdaptorInterface> ucm, Timeouts limits)
+        : sessionData(session), ucmAdaptor(std::move(ucm)), timeouts(limits) {}
+
+    // Weak: the session holds the worker.
+    const std::weak_ptr<SessionData> sessionData;
     const std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor;
     const Timeouts timeouts;
 
@@ -40,7 +72,14 @@ struct FlashingThread::Shared {
     // Counts the blocks taken out of a buffer: a drain that sees it move is
     // making progress.
     uint64_t blocksTaken = 0;
+    // A drain saw no progress within one call's bound: the thread is stuck in UCM.
+    bool stalled = false;
     std::vector<uint8_t> errorResponse;
+
+    // Held by the thread while it writes into the session; once `abandoned`
+    // is set under it, the thread never touches the session again.
+    std::mutex sessionGate;
+    bool abandoned = false;
 };
 
 FlashingThread::FlashingThread(std::shared_ptr<SessionData> sessionData,
@@ -49,7 +88,7 @@ FlashingThread::FlashingThread(std::shared_ptr<SessionData> sessionData,
 
 FlashingThread::FlashingThread(std::shared_ptr<SessionData> sessionData,
                                std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, Timeouts timeouts)
-    : m_shared(std::make_shared<Shared>(std::move(sessionData), std::move(ucmAdaptor), timeouts)) {
+    : m_shared(std::make_shared<Shared>(sessionData, std::move(ucmAdaptor), Resolved(timeouts, sessionData))) {
     std::shared_ptr<Shared> shared = m_shared;
     m_flashingThread = std::make_shared<std::thread>([shared] { flashMainLoop(shared); });
 }
@@ -69,6 +108,10 @@ bool FlashingThread::waitForAvailableBuffer(std::vector<uint8_t>&& data, uint32_
         if (!waitForEmptyingFillBuffer(index, lock)) {
             LogError() << "FlashingThread::waitForAvailableBuffer: Timeout on waiting for emptying of m_buffer["
                        << static_cast<uint64_t>(index) << "] => return false" << VLMR_FILE_LINE;
+            // UCM needs the pieces in order: none after this one can be taken.
+            failLocked(*m_shared);
+            lock.unlock();
+            m_shared->cvFlashingFinished.notify_all();
             return false;
         }
         if (m_shared->flashingStop) {
@@ -147,11 +190,9 @@ void FlashingThread::flashMainLoop(const std::shared_ptr<Shared>& shared) {
 
         lock.lock();
         if (!flashed) {
-            shared->errorResponse = UDS::NegativeResponse(kTransferDataSid, kGeneralProgrammingFailure).GetFrame();
-            shared->flashingStop = true;
+            failLocked(*shared);
             LogInfo() << "FlashingThread::flashDataToUcm: m_flashingStop=true && m_cvFlashingFinished.notify_all()"
                       << VLMR_FILE_LINE;
-            invalidateAllBuffers(*shared);
             lock.unlock();
             shared->cvFlashingFinished.notify_all();
             lock.lock();
@@ -168,24 +209,53 @@ void FlashingThread::flashMainLoop(const std::shared_ptr<Shared>& shared) {
 bool FlashingThread::flashDataToUcm(Shared& shared, FlashingBuffer& block) {
     LogInfo() << "+ FlashingThread::flashDataToUcm: UcmBlockSequenceCounter=" << block.ucmBlockSequenceCounter
               << VLMR_FILE_LINE;
-    if (!shared.sessionData) {
-        LogError() << "FlashingThread::flashDataToUcm: no session data" << VLMR_FILE_LINE;
-        return false;
+    bool toUcm = false;
+    uint32_t ucmSessionId = SessionData::kNoUcmSession;
+    {
+        // Released before the UCM call: the session may end meanwhile.
+        const std::shared_ptr<SessionData> session = shared.sessionData.lock();
+        if (!session) {
+            LogError() << "FlashingThread::flashDataToUcm: the session has ended" << VLMR_FILE_LINE;
+            return false;
+        }
+        const std::shared_ptr<RFS> rfs = session->GetRFS();
+        toUcm = !rfs || !rfs->IsTransferActive();
+        ucmSessionId = session->GetUcmSessionId();
     }
-    const std::shared_ptr<RFS> rfs = shared.sessionData->GetRFS();
-    if (!rfs || !rfs->IsTransferActive()) {
+    if (toUcm) {
         LogInfo() << "FlashingThread::flashDataToUcm: ! IsInProgress() : UcmBlockSequenceCounter="
                   << block.ucmBlockSequenceCounter << VLMR_FILE_LINE;
         if (!shared.ucmAdaptor) {
             LogError() << "FlashingThread::flashDataToUcm: no UCM adaptor" << VLMR_FILE_LINE;
             return false;
         }
-        if (!shared.ucmAdaptor->TransferData(shared.sessionData->GetUcmSessionId(), block.data,
-                                             block.ucmBlockSequenceCounter)) {
+        {
+            std::lock_guard<std::mutex> gate(shared.sessionGate);
+            if (shared.abandoned) {
+                return false;
+            }
+        }
+        if (!shared.ucmAdaptor->TransferData(ucmSessionId, block.data, block.ucmBlockSequenceCounter)) {
             return false;
         }
     }
-    shared.sessionData->AddTransferredData(block.data);
+    // Declared before the gate, so a last reference is dropped after the
+    // gate is released.
+    std::shared_ptr<SessionData> session;
+    {
+        std::lock_guard<std::mutex> gate(shared.sessionGate);
+        if (shared.abandoned) {
+            LogError() << "FlashingThread::flashDataToUcm: the transfer gave up on this piece; not fed"
+                       << VLMR_FILE_LINE;
+            return false;
+        }
+        session = shared.sessionData.lock();
+        if (!session) {
+            LogError() << "FlashingThread::flashDataToUcm: the session has ended" << VLMR_FILE_LINE;
+            return false;
+        }
+        session->AddTransferredData(block.data);
+    }
     LogInfo() << "- FlashingThread::flashDataToUcm" << VLMR_FILE_LINE;
     return true;
 }
@@ -196,6 +266,19 @@ void FlashingThread::invalidateAllBuffers(Shared& shared) {
         buffer.data.clear();
     }
     LogInfo() << "- FlashingThread::invalidateAllBuffers" << VLMR_FILE_LINE;
+}
+
+void FlashingThread::failLocked(Shared& shared) {
+    if (shared.errorResponse.empty()) {
+        shared.errorResponse = UDS::NegativeResponse(kTransferDataSid, kGeneralProgrammingFailure).GetFrame();
+    }
+    shared.flashingStop = true;
+    invalidateAllBuffers(shared);
+}
+
+void FlashingThread::abandon() {
+    std::lock_guard<std::mutex> gate(m_shared->sessionGate);
+    m_shared->abandoned = true;
 }
 
 void FlashingThread::waitForAllBuffersToBeEmpty() {
@@ -218,8 +301,10 @@ bool FlashingThread::waitForAllBuffersToBeEmpty(std::unique_lock<std::mutex>& lo
         if (!shared.cvFlashingFinished.wait_for(lock, shared.timeouts.ucmCall,
                                                 [&] { return empty() || shared.blocksTaken != taken; })) {
             LogError() << "FlashingThread::waitForAllBuffersToBeEmpty: no progress within "
-                       << Seconds(shared.timeouts.ucmCall) << " sec; buffered data dropped" << VLMR_FILE_LINE;
-            invalidateAllBuffers(shared);
+                       << Seconds(shared.timeouts.ucmCall) << " sec; buffered data dropped, transfer failed"
+                       << VLMR_FILE_LINE;
+            failLocked(shared);
+            shared.stalled = true;
             return false;
         }
     }
@@ -265,22 +350,49 @@ void FlashingThread::stop() {
 
 void FlashingThread::stopAndJoin() {
     LogInfo() << "+ FlashingThread::stopAndJoin" << VLMR_FILE_LINE;
+    {
+        std::lock_guard<std::mutex> joinLock(m_joinMutex);
+        if (m_flashingThread && m_flashingThread->get_id() == std::this_thread::get_id()) {
+            // The thread itself dropped the last reference (it held the
+            // session's last one): it cannot wait for itself. It ends its
+            // loop as soon as it is back in it.
+            {
+                std::lock_guard<std::mutex> lock(m_shared->mutex);
+                m_shared->flashingStop = true;
+                m_shared->taskFinished = true;
+                invalidateAllBuffers(*m_shared);
+            }
+            m_shared->cvFlashingFinished.notify_all();
+            m_shared->cvDataReady.notify_all();
+            m_flashingThread->detach();
+            LogInfo() << "- FlashingThread::stopAndJoin: on the worker's own thread" << VLMR_FILE_LINE;
+            return;
+        }
+    }
     stop();
     std::lock_guard<std::mutex> joinLock(m_joinMutex);
     if (m_flashingThread && m_flashingThread->joinable()) {
         bool ended = false;
         {
-            // The thread may be inside its last UCM call.
+            // The thread may be inside its last UCM call; after a stalled
+            // drain it is known to be stuck there.
             std::unique_lock<std::mutex> lock(m_shared->mutex);
-            ended = m_shared->cvFlashingFinished.wait_for(lock, m_shared->timeouts.ucmCall,
-                                                          [this] { return m_shared->threadEnded; });
+            const std::chrono::milliseconds bound =
+                m_shared->stalled ? std::chrono::milliseconds::zero() : m_shared->timeouts.ucmCall;
+            ended = m_shared->cvFlashingFinished.wait_for(lock, bound, [this] { return m_shared->threadEnded; });
+            if (!ended) {
+                // The piece in that call may never reach UCM.
+                failLocked(*m_shared);
+            }
         }
         if (ended) {
             LogInfo() << "m_flashingThread->join()" << VLMR_FILE_LINE;
             m_flashingThread->join();
         } else {
+            abandon();
             LogError() << "FlashingThread::stopAndJoin: the thread did not end within "
-                       << Seconds(m_shared->timeouts.ucmCall) << " sec; detached" << VLMR_FILE_LINE;
+                       << Seconds(m_shared->timeouts.ucmCall)
+                       << " sec; transfer failed, thread cut off from the session and detached" << VLMR_FILE_LINE;
             m_flashingThread->detach();
         }
     }

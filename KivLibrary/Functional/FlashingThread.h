@@ -31,16 +31,29 @@ struct FlashingBuffer {
 // paths) and the thread share one mutex that guards the buffers, the indices,
 // the flags and the stored error. The thread releases it during the UCM call,
 // so a producer waits for a UCM call only through the buffer condition. Every
-// wait is bounded: a producer waits at most `freeBuffer` for its buffer, the
-// drain and the join wait at most `ucmCall` without progress. A thread that
-// does not end within that is detached; it keeps the shared state alive until
-// its UCM call returns.
+// wait is bounded by the time one UCM TransferData may take through the
+// adaptor: a producer waits that long for its buffer, the drain that long per
+// piece, the join that long for the last call. A piece that misses its bound
+// is an error kept for the next request. A thread that does not end in time is
+// cut off from the session before it is detached, so nothing it still does
+// reaches this or a later transfer.
+//
+// Ownership: the session holds the worker; the worker holds the session only
+// weakly, so releasing the session ends the worker. Whoever drops the last
+// reference, the worker's own thread included, stops it without waiting on
+// itself.
 class FlashingThread : public DownloadWorker {
 public:
     struct Timeouts {
-        std::chrono::milliseconds freeBuffer{std::chrono::seconds(30)};
-        // The longest a single UCM TransferData may take (the adaptor's time-out).
-        std::chrono::milliseconds ucmCall{std::chrono::seconds(30)};
+        // Zero: derived from the UCM response time-out of the session's
+        // configuration (ForUcmResponseTimeout).
+        std::chrono::milliseconds freeBuffer{0};
+        // The longest a single UCM TransferData may take through the adaptor.
+        std::chrono::milliseconds ucmCall{0};
+
+        // The adaptor waits at most `responseTimeout` for an answer, and a
+        // call may first wait for one other blocking call to end.
+        static Timeouts ForUcmResponseTimeout(std::chrono::milliseconds responseTimeout);
     };
 
     // Starts the thread as its last step.
@@ -56,7 +69,7 @@ public:
     virtual void stop();
     void stopAndJoin() override;
     // True = chunk buffered (or empty data ignored); false = stopped or no
-    // buffer freed within the free-buffer time-out (30 seconds).
+    // buffer freed within the free-buffer time-out, which fails the download.
     virtual bool waitForAvailableBuffer(std::vector<uint8_t>&& data, uint32_t ucmBlockSequenceCounter);
     // False hands the stored negative response out once.
     virtual bool checkTransferResult(std::vector<uint8_t>& response);
@@ -73,6 +86,11 @@ private:
     static bool flashDataToUcm(Shared& shared, FlashingBuffer& block);
     static void flashMainLoop(const std::shared_ptr<Shared>& shared);
     static void invalidateAllBuffers(Shared& shared);
+    // Expects the mutex held: keeps [7F 36 72] unless an error is kept already
+    // and refuses every further piece.
+    static void failLocked(Shared& shared);
+    // Cuts a thread that did not end in time off from the session.
+    void abandon();
 
     // Outlives this object while a detached thread still runs.
     std::shared_ptr<Shared> m_shared;

@@ -48,7 +48,11 @@ SessionData::SessionData(std::shared_ptr<KivConfiguration> configuration,
     }
 }
 
-SessionData::~SessionData() = default;
+SessionData::~SessionData() {
+    // The worker is ended while the rest of this object still exists; it
+    // holds this object only weakly, so it finds the session gone and stops.
+    TakeFlashingThread().reset();
+}
 
 bool SessionData::ReadKeyFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);

@@ -1,9 +1,11 @@
 // The download worker between TransferData and UCM: order and counters,
-// back-pressure, failures and exceptions, the DPT path, bounded stops.
+// back-pressure, failures and exceptions, the DPT path, bounded stops, and
+// the ownership between the worker and its session.
 #include "KivLibrary/Functional/FlashingThread.h"
 
 #include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/Persistency/KivConfiguration.h"
 #include "tests/KivLibrary/GlobalLibrary/SessionDataDoubles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/CallLogUcm.h"
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,6 +27,18 @@ using testsupport::Level;
 using threadingtest::Eventually;
 
 constexpr uint32_t kSession = 0x2A;
+
+// Runs a hook on the worker's thread while it feeds the signature.
+class HookedVerifier : public sessiontest::SpyVerifier {
+public:
+    void Update(const std::vector<uint8_t>& data) override {
+        if (onUpdate) {
+            onUpdate();
+        }
+        SpyVerifier::Update(data);
+    }
+    std::function<void()> onUpdate;
+};
 
 Bytes Chunk(uint8_t seed, size_t size = 7) { return Bytes(size, seed); }
 
@@ -83,7 +98,9 @@ TEST_F(FlashingThreadTest, ChunksReachUcmInOrderWithTheirCountersAndFeedTheSigna
 }
 
 // One chunk inside UCM and one in each buffer; the next producer waits for
-// its buffer and gives up after the free-buffer time-out.
+// its buffer and gives up after the free-buffer time-out. UCM needs the
+// chunks in order, so that fails the transfer: the buffered ones are dropped
+// and the error is kept for RequestTransferExit.
 TEST_F(FlashingThreadTest, BackPressureIsBoundedByTheFreeBufferTimeout) {
     GateTransfers();
     auto worker = Make({100ms, 5s});
@@ -94,9 +111,13 @@ TEST_F(FlashingThreadTest, BackPressureIsBoundedByTheFreeBufferTimeout) {
     EXPECT_FALSE(worker->waitForAvailableBuffer(Chunk(4), 4));
     EXPECT_TRUE(capture.Contains(
         Level::kError, "FlashingThread::waitForAvailableBuffer: Timeout on waiting for emptying of m_buffer[1]"));
+    EXPECT_FALSE(worker->waitForAvailableBuffer(Chunk(5), 5));
     gate.Set();
     worker->stopAndJoin();
-    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
+    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
 }
 
 // A refused or throwing UCM call: buffered chunks are dropped, the next
@@ -170,22 +191,84 @@ TEST_F(FlashingThreadTest, DestructionFlashesBufferedChunksAndJoins) {
     EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
 }
 
-// A UCM call that never returns delays the stop by the UCM time-out; it
-// never hangs it. The detached thread ends once UCM answers.
-TEST_F(FlashingThreadTest, StopIsBoundedWhenUcmHangs) {
+// UCM holds chunk 1 beyond the bounds while chunks 2 and 3 wait in the
+// buffers: the stop gives up within the bounds, keeps [7F 36 72] for the
+// next request, and the thread, cut off from the session, feeds nothing even
+// once UCM has taken chunk 1.
+TEST_F(FlashingThreadTest, AStopThatGivesUpFailsTheTransferAndCutsTheThreadOff) {
     GateTransfers();
     auto worker = Make({100ms, 100ms});
     ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
     ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
     ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(3), 3));
     const auto start = std::chrono::steady_clock::now();
-    worker.reset();
+    worker->stopAndJoin();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_TRUE(capture.Contains(Level::kError, "buffered data dropped"));
-    EXPECT_TRUE(capture.Contains(Level::kError, "detached"));
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
     gate.Set();
     EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
     EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+    EXPECT_TRUE(verifier->Stream().empty());
+}
+
+// Without bounds of its own the worker takes them from the configured UCM
+// response time-out: with 50 ms a hanging UCM fails the transfer at once,
+// where a fixed bound of its own would hold the request for a minute.
+TEST_F(FlashingThreadTest, BoundsFollowTheConfiguredUcmResponseTimeout) {
+    auto configuration = std::make_shared<KivConfiguration>();
+    configuration->ucmResponseTimeout_msec = 50;
+    session = std::make_shared<SessionData>(configuration, nullptr, verifier);
+    session->SetUcmSessionId(kSession);
+    GateTransfers();
+    auto worker = std::make_unique<FlashingThread>(session, ucm);
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    const auto start = std::chrono::steady_clock::now();
+    worker->stopAndJoin();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    gate.Set();
+    EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
+}
+
+// The session holds its worker and the worker the session only weakly: when
+// the last outside reference to the session goes mid-download, both end and
+// the thread with them, also when the worker itself held the last reference.
+TEST_F(FlashingThreadTest, ReleasingTheSessionMidDownloadEndsItsWorker) {
+    for (const bool lastOnWorker : {false, true}) {
+        SCOPED_TRACE(lastOnWorker ? "last reference on the worker's thread" : "last reference outside");
+        capture.Clear();
+        threadingtest::Event feeding;
+        threadingtest::Event released;
+        auto hooked = std::make_shared<HookedVerifier>();
+        if (lastOnWorker) {
+            hooked->onUpdate = [&] {
+                feeding.Set();
+                released.Wait(10s);
+            };
+        }
+        session = std::make_shared<SessionData>(nullptr, nullptr, hooked);
+        session->SetUcmSessionId(kSession);
+        session->SetFlashingThread(std::make_shared<FlashingThread>(session, ucm, FlashingThread::Timeouts{5s, 5s}));
+        const std::weak_ptr<SessionData> weakSession = session;
+        const std::weak_ptr<FlashingThread> weakWorker = session->GetFlashingThread();
+        ASSERT_TRUE(session->GetFlashingThread()->waitForAvailableBuffer(Chunk(1), 1));
+        if (lastOnWorker) {
+            ASSERT_TRUE(feeding.Wait());
+            session.reset();
+            released.Set();
+        } else {
+            ASSERT_TRUE(Eventually([&] { return hooked->Stream().size() == 7; }));
+            session.reset();
+        }
+        EXPECT_TRUE(Eventually([&] { return weakSession.expired() && weakWorker.expired(); }));
+        EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
+    }
 }
 
 // Producer, result polling and stop from different threads, as the method
