@@ -510,12 +510,21 @@ TEST_F(UcmAdaptorTest, CurrentStatusArrivesOnceAfterEveryReOffer) {
         ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() > before; }));
         ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
     }
-    const size_t settled = m_statuses->Size();
+    // Waited for by content, not by count: a repeated READY of a re-offer
+    // may still be on its way on the receive thread.
+    const auto busyThenReady = [this] {
+        const auto values = m_statuses->Values();
+        const auto busy = std::find(values.begin(), values.end(), 1);
+        return busy != values.end() && std::find(busy, values.end(), 0) != values.end();
+    };
     UCM::StartOutput start;
     ASSERT_TRUE(m_adaptor->Start(start));
-    ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() >= settled + 1; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto values = m_statuses->Values();
+        return std::find(values.begin(), values.end(), 1) != values.end();
+    }));
     ASSERT_TRUE(m_adaptor->Close(start.id, false));
-    ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() >= settled + 2; }));
+    ASSERT_TRUE(WaitUntil(busyThenReady));
     ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
     // BUSY once, then READY once; repeated READY values of the re-offers come before.
     const auto values = m_statuses->Values();
