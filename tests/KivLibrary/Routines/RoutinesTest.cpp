@@ -303,6 +303,7 @@ TEST_F(StartUpdateTest, ARoutineOutlivesItsOwnerWhileACallGivenUpOnStillRuns) {
 
     // The call goes on in the routine it started in (the sanitizer build sees any use after free).
     EXPECT_TRUE(stuck->ReleaseAndWaitDone());
+    EXPECT_TRUE(capture.WaitFor("RequestResults for Start_update completed"));
     EXPECT_THROW(results.get(), jux::com::Broken_promise_exception);
 }
 
