@@ -49,7 +49,10 @@ KivRuntimeDependencies ProductionRuntimeDependencies() {
                                                                    *c.stateMachineSlot, c.autonomousCheckSlot));
     };
     deps.createSelfRepair = [](const KivRuntimeContext& c) {
-        return CreateUCMSessionSelfRepair(c.ucmAdaptor, c.sessionData, c.storage);
+        const std::chrono::milliseconds responseTimeout =
+            c.configuration ? UCM::UCMAdaptorSettings::FromConfiguration(*c.configuration).responseTimeout
+                            : UCM::UCMAdaptorSettings::kDefaultResponseTimeout;
+        return CreateUCMSessionSelfRepair(c.ucmAdaptor, c.sessionData, c.storage, 2 * responseTimeout);
     };
     deps.createSecurityAccess = [](const KivRuntimeContext& c) {
         return OfferEndpoint("SecurityAccess",

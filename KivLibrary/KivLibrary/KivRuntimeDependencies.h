@@ -15,6 +15,7 @@
 #include "KivLibrary/Functional/DTCService.h"
 #include "KivLibrary/KivLibrary/ApplicationAliveReporter.h"
 #include "KivLibrary/KivLibrary/AutonomousCheck.h"
+#include "KivLibrary/KivLibrary/ServiceKeeper.h"
 #include "KivLibrary/Ucm/UcmTypes.h"
 #include "platform/ara/stm/component_client.h"
 
@@ -79,19 +80,22 @@ struct OfferedService {
 };
 
 // A generated skeleton: offer; withdraw, then stop the dispatcher (which
-// waits for running calls).
+// waits for running calls; one it gives up on keeps the skeleton alive).
 template <typename Skeleton>
 OfferedService OfferSkeleton(std::string name, std::shared_ptr<Skeleton> skeleton) {
     Skeleton* raw = skeleton.get();  // lives as long as `object`
+    std::weak_ptr<Skeleton> weak = skeleton;
     OfferedService service;
     service.name = std::move(name);
     service.offer = [raw] {
         raw->OfferService();
         return true;
     };
-    service.stopOffer = [raw] {
+    service.stopOffer = [raw, weak, name = service.name] {
         raw->StopOfferService();
-        raw->StopMethodDispatcher();
+        if (!raw->StopMethodDispatcher()) {
+            KeepWhileProcessLives(weak.lock(), name);
+        }
     };
     service.object = std::move(skeleton);
     return service;

@@ -1,5 +1,6 @@
 #include "KivLibrary/KivLibrary/RoutineServicesImpl.h"
 
+#include "KivLibrary/KivLibrary/ServiceKeeper.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Routines/ProgrammingPreconditionRoutines.h"
@@ -19,10 +20,11 @@ void Offer(Routine& routine) {
 }
 
 template <typename Routine>
-void Withdraw(Routine& routine) {
-    // Withdrawing twice is harmless: the runtime's stop step and the destructor both do it.
-    routine.StopOfferService();
-    routine.StopMethodDispatcher();
+void Withdraw(const std::shared_ptr<Routine>& routine, const char* name) {
+    routine->StopOfferService();
+    if (!routine->StopMethodDispatcher()) {
+        KeepWhileProcessLives(routine, name);
+    }
 }
 
 }  // namespace
@@ -49,6 +51,9 @@ RoutineServicesImpl::RoutineServicesImpl(uint8_t mode, const RoutineDependencies
 // A routine must not be destroyed while a call of it still runs: whatever the
 // runtime did not withdraw is withdrawn here, waiting for running calls.
 RoutineServicesImpl::~RoutineServicesImpl() {
+    if (m_withdrawn) {
+        return;  // a second withdrawal would wait for a call given up on once more
+    }
     try {
         WithdrawAll();
     } catch (const std::exception& error) {
@@ -58,6 +63,7 @@ RoutineServicesImpl::~RoutineServicesImpl() {
 
 void RoutineServicesImpl::OfferServices() {
     LogInfo() << "RoutineServicesImpl: OfferServices started" << VLMR_FILE_LINE;
+    m_withdrawn = false;
     Offer(*m_routine0202);
     Offer(*m_routine0203);
     Offer(*m_routineC00E);
@@ -77,12 +83,13 @@ void RoutineServicesImpl::StopOfferServices() {
 }
 
 void RoutineServicesImpl::WithdrawAll() {
-    Withdraw(*m_routine0202);
-    Withdraw(*m_routine0203);
-    Withdraw(*m_routineC00E);
-    Withdraw(*m_routineC010);
-    Withdraw(*m_routineFF00);
-    Withdraw(*m_routineFF01);
+    m_withdrawn = true;
+    Withdraw(m_routine0202, "Routine 0x0202");
+    Withdraw(m_routine0203, "Routine 0x0203");
+    Withdraw(m_routineC00E, "Routine 0xC00E");
+    Withdraw(m_routineC010, "Routine 0xC010");
+    Withdraw(m_routineFF00, "Routine 0xFF00");
+    Withdraw(m_routineFF01, "Routine 0xFF01");
     for (const auto& routine : m_workerRoutines) {
         routine->StopOfferService();
     }

@@ -59,6 +59,8 @@ private:
     std::shared_ptr<RoutineService_ff01_Impl> m_routineFF01;
     // The worker-thread routines, 0x0253 first, 0x029A second.
     std::vector<std::shared_ptr<RoutineService>> m_workerRoutines;
+    // Set by a withdrawal, cleared by an offer.
+    bool m_withdrawn = false;
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -32,14 +33,18 @@ bool OwnedByRepair(SWupdateState state) {
 
 UCMSessionSelfRepairImpl::UCMSessionSelfRepairImpl(std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
                                                    std::shared_ptr<SessionData> sessionData,
-                                                   std::shared_ptr<PersistentDataStorage> storage)
-    : m_ucmAdaptor(std::move(ucmAdaptor)), m_sessionData(std::move(sessionData)), m_storage(std::move(storage)) {}
+                                                   std::shared_ptr<PersistentDataStorage> storage,
+                                                   std::chrono::milliseconds walkBound)
+    : m_ucmAdaptor(std::move(ucmAdaptor)),
+      m_sessionData(std::move(sessionData)),
+      m_storage(std::move(storage)),
+      m_walkBound(walkBound) {}
 
 std::shared_ptr<UCMSessionSelfRepairInterface> CreateUCMSessionSelfRepair(
     std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, std::shared_ptr<SessionData> sessionData,
-    std::shared_ptr<PersistentDataStorage> storage) {
-    return std::make_shared<UCMSessionSelfRepairImpl>(std::move(ucmAdaptor), std::move(sessionData),
-                                                      std::move(storage));
+    std::shared_ptr<PersistentDataStorage> storage, std::chrono::milliseconds walkBound) {
+    return std::make_shared<UCMSessionSelfRepairImpl>(std::move(ucmAdaptor), std::move(sessionData), std::move(storage),
+                                                      walkBound);
 }
 
 uint32_t UCMSessionSelfRepairImpl::ReadUcmSessionId() {
@@ -102,17 +107,30 @@ void UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessio
     // a newest id of 0 or 1 leaves nothing to walk (and must not wrap).
     const uint32_t walkable = newestSessionId > 1 ? newestSessionId - 1 : 0;
     const uint32_t count = walkable < kMaxOlderSessions ? walkable : kMaxOlderSessions;
+    // The walk runs on the runtime thread at start-up or in a tester's
+    // request: it must not hold either for long.
+    const auto deadline = std::chrono::steady_clock::now() + m_walkBound;
     for (uint32_t step = 0; step < count; ++step) {
         const uint32_t id = newestSessionId - 1 - step;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            LogError() << "SessionAutoRepair: walk stopped after " << static_cast<int64_t>(m_walkBound.count())
+                       << " ms before sessionId " << id << VLMR_FILE_LINE;
+            break;
+        }
         const bool done = m_ucmAdaptor->CommitUpdate(id, true) && m_ucmAdaptor->Close(id, false);
         if (done) {
             LogInfo() << "SessionAutoRepair: commitUpdate/Close completed for sessionId " << id << VLMR_FILE_LINE;
         } else {
             LogInfo() << "SessionAutoRepair: commitUpdate/Close failed for sessionId " << id << VLMR_FILE_LINE;
         }
-        UpdateCurrentStatus();
+        const bool answered = UpdateCurrentStatus();
         LogInfo() << "SessionAutoRepair: CurrentStatus event " << m_sessionData->GetProgrammingStateText()
                   << VLMR_FILE_LINE;
+        if (!answered) {
+            // Each further id would cost the same unanswered calls again.
+            LogError() << "SessionAutoRepair: UCM gives no status, walk stopped at sessionId " << id << VLMR_FILE_LINE;
+            break;
+        }
         if (m_sessionData->GetProgrammingState() == SessionData::kProgrammingStateReady) {
             LogInfo() << "SessionAutoRepair: successfully repaired" << VLMR_FILE_LINE;
             return;
@@ -123,13 +141,15 @@ void UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessio
     }
 }
 
-void UCMSessionSelfRepairImpl::UpdateCurrentStatus() {
+bool UCMSessionSelfRepairImpl::UpdateCurrentStatus() {
     UCM::CurrentStatusEventDataType status = kNotReported;
-    if (m_ucmAdaptor->GetCurrentStatus(status)) {
+    const bool answered = m_ucmAdaptor->GetCurrentStatus(status);
+    if (answered) {
         m_sessionData->SetProgrammingState(status);
         LogInfo() << "UpdateCurrentStatus: updating status" << VLMR_FILE_LINE;
     }
     LogInfo() << "UpdateCurrentStatus: CurrentStatus" << m_sessionData->GetProgrammingStateText() << VLMR_FILE_LINE;
+    return answered;
 }
 
 void UCMSessionSelfRepairImpl::UpdateSwStatus(SWupdateState state, const std::string& caller) {

@@ -7,6 +7,7 @@
 #include "KivLibrary/GlobalLibrary/SWupdateState.h"
 #include "KivLibrary/KivLibrary/UCMSessionSelfRepairInterface.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,26 +23,33 @@ public:
     // The most older sessions one repair commits and closes: UCM keeps only
     // a handful, and each id costs up to three blocking UCM calls.
     static constexpr uint32_t kMaxOlderSessions = 32;
+    // No further id is begun once the walk has taken this long; the runtime
+    // passes two UCM response time-outs.
+    static constexpr std::chrono::milliseconds kDefaultWalkBound{60000};
 
     UCMSessionSelfRepairImpl(std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
-                             std::shared_ptr<SessionData> sessionData, std::shared_ptr<PersistentDataStorage> storage);
+                             std::shared_ptr<SessionData> sessionData, std::shared_ptr<PersistentDataStorage> storage,
+                             std::chrono::milliseconds walkBound = kDefaultWalkBound);
 
     bool SessionAutoRepair() override;
     bool UCMSessionHangingCheck() override;
 
 private:
     uint32_t ReadUcmSessionId();
-    void UpdateCurrentStatus();
+    // False when UCM gave no status.
+    bool UpdateCurrentStatus();
     void CommitAndCloseOlderSessions(uint32_t newestSessionId);
     void UpdateSwStatus(SWupdateState state, const std::string& caller);
 
     std::shared_ptr<UCM::UCMAdaptorInterface> m_ucmAdaptor;
     std::shared_ptr<SessionData> m_sessionData;
     std::shared_ptr<PersistentDataStorage> m_storage;
+    std::chrono::milliseconds m_walkBound;
 };
 
 std::shared_ptr<UCMSessionSelfRepairInterface> CreateUCMSessionSelfRepair(
     std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor, std::shared_ptr<SessionData> sessionData,
-    std::shared_ptr<PersistentDataStorage> storage);
+    std::shared_ptr<PersistentDataStorage> storage,
+    std::chrono::milliseconds walkBound = UCMSessionSelfRepairImpl::kDefaultWalkBound);
 
 #endif

@@ -21,6 +21,20 @@ namespace {
 
 using ara::ucm::PackageManagement::UCMServiceFailed;
 
+enum class WaitOutcome { kAnswered, kTimedOut, kCancelled };
+
+int64_t Ms(std::chrono::milliseconds duration) { return static_cast<int64_t>(duration.count()); }
+
+// Logs why a call got no answer; false for the caller to return.
+bool NoAnswer(const char* name, WaitOutcome outcome, std::chrono::milliseconds timeout) {
+    if (outcome == WaitOutcome::kCancelled) {
+        LogError() << name << ": waiting for UCM given up, termination requested";
+    } else {
+        LogError() << name << ": no answer from UCM within " << Ms(timeout) << " ms";
+    }
+    return false;
+}
+
 // The answer of one blocking call, owned by the waiting caller and by the
 // callbacks alike; only the first outcome counts.
 template <typename T>
@@ -46,9 +60,22 @@ public:
         m_cv.notify_all();
     }
 
-    bool WaitFor(std::chrono::milliseconds timeout) {
+    // kAnswered, or why the wait ended without an answer. Termination is
+    // looked at every `poll`, so it ends the wait within about that long.
+    WaitOutcome WaitUntil(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& cancelRequested,
+                          std::chrono::milliseconds poll) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, timeout, [this] { return m_done; });
+        while (!m_done) {
+            if (cancelRequested()) {
+                return WaitOutcome::kCancelled;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) {
+                return WaitOutcome::kTimedOut;
+            }
+            m_cv.wait_until(lock, std::min(deadline, now + poll));
+        }
+        return WaitOutcome::kAnswered;
     }
 
     // After WaitFor succeeded: the value, or the stored error rethrown.
@@ -116,15 +143,15 @@ bool CommitErrorOutcome(const std::exception& error, bool ignoreNotSupported) {
     return false;
 }
 
-void CancellableSleep(std::chrono::milliseconds pause, const std::function<bool()>& cancelRequested) {
-    constexpr std::chrono::milliseconds kSlice{20};
+void CancellableSleep(std::chrono::milliseconds pause, const std::function<bool()>& cancelRequested,
+                      std::chrono::milliseconds slice) {
     const auto deadline = std::chrono::steady_clock::now() + pause;
     while (!cancelRequested()) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             return;
         }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, deadline - now));
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(slice, deadline - now));
     }
 }
 
@@ -132,12 +159,19 @@ UCMAdaptorSettings Completed(UCMAdaptorSettings settings) {
     if (!settings.cancelRequested) {
         settings.cancelRequested = [] { return IsTerminationRequested(); };
     }
+    if (settings.cancelPollInterval <= std::chrono::milliseconds::zero()) {
+        settings.cancelPollInterval = UCMAdaptorSettings().cancelPollInterval;
+    }
     if (!settings.sleep) {
         const auto cancel = settings.cancelRequested;
-        settings.sleep = [cancel](std::chrono::milliseconds pause) { CancellableSleep(pause, cancel); };
+        const auto slice = settings.cancelPollInterval;
+        settings.sleep = [cancel, slice](std::chrono::milliseconds pause) { CancellableSleep(pause, cancel, slice); };
     }
     if (settings.responseTimeout <= std::chrono::milliseconds::zero()) {
         settings.responseTimeout = UCMAdaptorSettings::kDefaultResponseTimeout;
+    }
+    if (settings.installTimeout <= std::chrono::milliseconds::zero()) {
+        settings.installTimeout = UCMAdaptorSettings::kDefaultInstallTimeout;
     }
     return settings;
 }
@@ -166,19 +200,45 @@ UCMAdaptorImpl::UCMAdaptorImpl(std::shared_ptr<UCMClient> client, UCMAdaptorSett
 
 UCMAdaptorImpl::~UCMAdaptorImpl() = default;
 
+UCMAdaptorImpl::Clock::time_point UCMAdaptorImpl::DeadlineFromNow() const {
+    return Clock::now() + m_settings.responseTimeout;
+}
+
+bool UCMAdaptorImpl::Acquire(std::unique_lock<std::timed_mutex>& lock, const char* name, Clock::time_point deadline) {
+    lock = std::unique_lock<std::timed_mutex>(m_mutex, std::defer_lock);
+    // The holder ends within its own time-out, or at once on termination.
+    while (!m_settings.cancelRequested()) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            LogError() << name << ": UCM still busy with another request of this process after "
+                       << Ms(m_settings.responseTimeout) << " ms";
+            return false;
+        }
+        if (lock.try_lock_for(std::min<Clock::duration>(m_settings.cancelPollInterval, deadline - now))) {
+            return true;
+        }
+    }
+    LogError() << name << ": not sent to UCM, termination requested";
+    return false;
+}
+
 template <typename T, typename Send, typename Take>
-bool UCMAdaptorImpl::Exchange(const char* name, const char* noProxyLine, Send&& send, Take&& take) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+bool UCMAdaptorImpl::Exchange(const char* name, const char* noProxyLine, Clock::time_point deadline, Send&& send,
+                              Take&& take) {
+    std::unique_lock<std::timed_mutex> lock;
+    if (!Acquire(lock, name, deadline)) {
+        return false;
+    }
     return TryExecuteBool(name, [&]() -> bool {
         const auto pending = std::make_shared<PendingAnswer<T>>();
         if (!send(pending)) {
             LogError() << noProxyLine;
             return false;
         }
-        if (!pending->WaitFor(m_settings.responseTimeout)) {
-            LogError() << name << ": no answer from UCM within "
-                       << static_cast<uint64_t>(m_settings.responseTimeout.count()) << " ms";
-            return false;
+        const WaitOutcome outcome =
+            pending->WaitUntil(deadline, m_settings.cancelRequested, m_settings.cancelPollInterval);
+        if (outcome != WaitOutcome::kAnswered) {
+            return NoAnswer(name, outcome, m_settings.responseTimeout);
         }
         return take(pending->Take());
     });
@@ -187,7 +247,7 @@ bool UCMAdaptorImpl::Exchange(const char* name, const char* noProxyLine, Send&& 
 bool UCMAdaptorImpl::Start(StartOutput& output) {
     LogInfo() << "Using Ucm to start a session";
     return Exchange<uint32_t>(
-        "Start", "Start failed UcmClient:PackageManagement",
+        "Start", "Start failed UcmClient:PackageManagement", DeadlineFromNow(),
         [this](const Pending<uint32_t>& p) {
             return m_client->Start([p](unsigned int id) { p->SetValue(id); }, PlainErrorInto(p));
         },
@@ -201,7 +261,7 @@ bool UCMAdaptorImpl::Start(StartOutput& output) {
 bool UCMAdaptorImpl::TransferStart(const uint32_t& sessionId, const uint32_t& size) {
     LogInfo() << "Using Ucm to start transfer data for session " << sessionId;
     return Exchange<TransferStartReturnType>(
-        "TransferStart", "TransferStart failed UcmClient:PackageManagement",
+        "TransferStart", "TransferStart failed UcmClient:PackageManagement", DeadlineFromNow(),
         [&](const Pending<TransferStartReturnType>& p) {
             return m_client->TransferStart(sessionId, size, ValueInto(p), PlainErrorInto(p));
         },
@@ -215,7 +275,7 @@ bool UCMAdaptorImpl::TransferData(const uint32_t& sessionId, const std::vector<u
                                   const uint32_t& blockCounter) {
     LogInfo() << "Using Ucm to transfer data for session " << sessionId;
     return Exchange<TransferDataReturnType>(
-        "TransferData", "TransferData failed UcmClient:PackageManagement",
+        "TransferData", "TransferData failed UcmClient:PackageManagement", DeadlineFromNow(),
         [&](const Pending<TransferDataReturnType>& p) {
             return m_client->TransferData(sessionId, block, blockCounter, ValueInto(p), PlainErrorInto(p));
         },
@@ -225,7 +285,7 @@ bool UCMAdaptorImpl::TransferData(const uint32_t& sessionId, const std::vector<u
 bool UCMAdaptorImpl::TransferExit(const uint32_t& sessionId) {
     LogInfo() << "Using Ucm to exit the transfer for session " << sessionId;
     return Exchange<TransferExitReturnType>(
-        "TransferExit", "TransferExit failed UcmClient:PackageManagement",
+        "TransferExit", "TransferExit failed UcmClient:PackageManagement", DeadlineFromNow(),
         [&](const Pending<TransferExitReturnType>& p) {
             return m_client->TransferExit(sessionId, ValueInto(p), PlainErrorInto(p));
         },
@@ -234,14 +294,23 @@ bool UCMAdaptorImpl::TransferExit(const uint32_t& sessionId) {
 
 bool UCMAdaptorImpl::InstallUpdateAsync(const uint32_t& sessionId) {
     LogInfo() << "Using Ucm to install the update for session " << sessionId;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::timed_mutex> lock;
+    if (!Acquire(lock, "InstallUpdateAsync", DeadlineFromNow())) {
+        return false;
+    }
     const std::shared_ptr<InstallState> install = m_install;
-    const uint64_t request = ++install->request;
-    install->state = static_cast<uint8_t>(InstallUpdateState::kRunning);
+    uint64_t request = 0;
+    {
+        std::lock_guard<std::mutex> installLock(install->mutex);
+        request = ++install->request;
+        install->sentAt = Clock::now();
+        install->state = InstallUpdateState::kRunning;
+    }
     // Only the answer to the latest request moves the state on.
     auto settle = [install, request](InstallUpdateState state) {
-        if (install->request.load() == request) {
-            install->state = static_cast<uint8_t>(state);
+        std::lock_guard<std::mutex> installLock(install->mutex);
+        if (install->request == request) {
+            install->state = state;
         }
     };
     const uint32_t id = sessionId;
@@ -277,13 +346,29 @@ bool UCMAdaptorImpl::InstallUpdateAsync(const uint32_t& sessionId) {
     return true;
 }
 
-uint8_t UCMAdaptorImpl::GetInstallUpdateState() { return m_install->state.load(); }
+uint8_t UCMAdaptorImpl::GetInstallUpdateState() {
+    InstallState& install = *m_install;
+    std::lock_guard<std::mutex> lock(install.mutex);
+    if (install.state == InstallUpdateState::kRunning && Clock::now() - install.sentAt >= m_settings.installTimeout) {
+        // A lost answer must not hold the installation open until the next
+        // start: it ends as failed, and a late answer no longer counts.
+        LogError() << "InstallUpdate: no answer from UCM within " << Ms(m_settings.installTimeout)
+                   << " ms; the installation counts as failed";
+        ++install.request;
+        install.state = InstallUpdateState::kOtherError;
+    }
+    return static_cast<uint8_t>(install.state);
+}
 
 bool UCMAdaptorImpl::Close(const uint32_t& sessionId, bool ignoreInvalidSession) {
+    return CloseUntil(sessionId, ignoreInvalidSession, DeadlineFromNow());
+}
+
+bool UCMAdaptorImpl::CloseUntil(uint32_t sessionId, bool ignoreInvalidSession, Clock::time_point deadline) {
     LogInfo() << "Using Ucm to close the update for session " << sessionId;
     const uint32_t id = sessionId;
     return Exchange<bool>(
-        "Close", "Close failed UcmClient:PackageManagement",
+        "Close", "Close failed UcmClient:PackageManagement", deadline,
         [&](const Pending<bool>& p) {
             return m_client->Close(
                 id, [p] { p->SetValue(true); },
@@ -301,13 +386,15 @@ bool UCMAdaptorImpl::Close(const uint32_t& sessionId, bool ignoreInvalidSession)
 
 bool UCMAdaptorImpl::DOClose(const uint32_t& sessionId, bool ignoreInvalidSession) {
     const uint32_t id = sessionId;
-    return Retry("DOClose", [this, id, ignoreInvalidSession] { return Close(id, ignoreInvalidSession); });
+    return Retry("DOClose", [this, id, ignoreInvalidSession](Clock::time_point deadline) {
+        return CloseUntil(id, ignoreInvalidSession, deadline);
+    });
 }
 
 bool UCMAdaptorImpl::GetProgress(uint32_t sessionId, GetProgressOutput& output) {
     LogInfo() << "Using Ucm to get the progress of the update for session " << sessionId;
     return Exchange<unsigned char>(
-        "GetProgress", "GetProgress failed UcmClient:PackageManagement",
+        "GetProgress", "GetProgress failed UcmClient:PackageManagement", DeadlineFromNow(),
         [&](const Pending<unsigned char>& p) {
             return m_client->GetProgress(sessionId, ValueInto(p), PlainErrorInto(p));
         },
@@ -320,17 +407,21 @@ bool UCMAdaptorImpl::GetProgress(uint32_t sessionId, GetProgressOutput& output) 
 
 bool UCMAdaptorImpl::GetLog(uint32_t sessionId, GetLogOutput& output) {
     LogInfo() << "Using Ucm to get the log of the update for session " << sessionId;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto deadline = DeadlineFromNow();
+    std::unique_lock<std::timed_mutex> lock;
+    if (!Acquire(lock, "GetLog", deadline)) {
+        return false;
+    }
     try {
         const auto pending = std::make_shared<PendingAnswer<std::vector<LogEntryType>>>();
         if (!m_client->GetLog(sessionId, ValueInto(pending), PlainErrorInto(pending))) {
             LogError() << "GetLog failed UcmClient:PackageManagement";
             return false;
         }
-        if (!pending->WaitFor(m_settings.responseTimeout)) {
-            LogError() << "GetLog: no answer from UCM within "
-                       << static_cast<uint64_t>(m_settings.responseTimeout.count()) << " ms";
-            return false;
+        const WaitOutcome outcome =
+            pending->WaitUntil(deadline, m_settings.cancelRequested, m_settings.cancelPollInterval);
+        if (outcome != WaitOutcome::kAnswered) {
+            return NoAnswer("GetLog", outcome, m_settings.responseTimeout);
         }
         output.log = pending->Take();
         LogInfo() << "GetLog: Success!";
@@ -346,9 +437,13 @@ bool UCMAdaptorImpl::GetLog(uint32_t sessionId, GetLogOutput& output) {
 }
 
 bool UCMAdaptorImpl::CommitUpdate(uint32_t sessionId, bool ignoreNotSupported) {
+    return CommitUpdateUntil(sessionId, ignoreNotSupported, DeadlineFromNow());
+}
+
+bool UCMAdaptorImpl::CommitUpdateUntil(uint32_t sessionId, bool ignoreNotSupported, Clock::time_point deadline) {
     LogInfo() << "Using Ucm to commit the update for session " << sessionId;
     return Exchange<bool>(
-        "CommitUpdate", "CommitUpdate failed UcmClient:PackageManagement",
+        "CommitUpdate", "CommitUpdate failed UcmClient:PackageManagement", deadline,
         [&](const Pending<bool>& p) {
             return m_client->CommitUpdate(
                 sessionId, [p] { p->SetValue(true); },
@@ -367,7 +462,7 @@ bool UCMAdaptorImpl::CommitUpdate(uint32_t sessionId, bool ignoreNotSupported) {
 bool UCMAdaptorImpl::GetInstallationResult(uint32_t sessionId, GetInstallationResultOutput& output) {
     LogInfo() << "Using Ucm to get the installation result for session " << sessionId;
     return Exchange<GetInstallationResultType>(
-        "GetInstallationResult", "GetInstallationResult failed UcmClient:PackageManagement",
+        "GetInstallationResult", "GetInstallationResult failed UcmClient:PackageManagement", DeadlineFromNow(),
         [&](const Pending<GetInstallationResultType>& p) {
             return m_client->GetInstallationResult(sessionId, ValueInto(p), PlainErrorInto(p));
         },
@@ -381,7 +476,7 @@ bool UCMAdaptorImpl::GetInstallationResult(uint32_t sessionId, GetInstallationRe
 bool UCMAdaptorImpl::GetInstallationStatus(uint32_t sessionId, GetInstallationStatusOutput& output) {
     LogInfo() << "Using Ucm to get the installation status for session " << sessionId;
     return Exchange<InstallationStatusResult>(
-        "GetInstallationStatus", "GetInstallationStatus failed UcmClient:InstallationStatusProvider",
+        "GetInstallationStatus", "GetInstallationStatus failed UcmClient:InstallationStatusProvider", DeadlineFromNow(),
         [&](const Pending<InstallationStatusResult>& p) {
             return m_client->GetInstallationStatus(
                 sessionId,
@@ -417,7 +512,7 @@ bool UCMAdaptorImpl::CancelSwClusterIntegrity(std::string clusterName, std::func
 bool UCMAdaptorImpl::CancelUpdate(uint32_t sessionId) {
     LogInfo() << "Using Ucm to cancel the update for session " << sessionId;
     return Exchange<bool>(
-        "CancelUpdate", "CancelUpdate failed UcmClient:PackageManagement",
+        "CancelUpdate", "CancelUpdate failed UcmClient:PackageManagement", DeadlineFromNow(),
         [&](const Pending<bool>& p) {
             return m_client->CancelUpdate(
                 sessionId, [p] { p->SetValue(true); }, PlainErrorInto(p));
@@ -430,13 +525,15 @@ bool UCMAdaptorImpl::CancelUpdate(uint32_t sessionId) {
 
 bool UCMAdaptorImpl::commitUpdate(const uint32_t& sessionId, bool ignoreNotSupported) {
     const uint32_t id = sessionId;
-    return Retry("commitUpdate", [this, id, ignoreNotSupported] { return CommitUpdate(id, ignoreNotSupported); });
+    return Retry("commitUpdate", [this, id, ignoreNotSupported](Clock::time_point deadline) {
+        return CommitUpdateUntil(id, ignoreNotSupported, deadline);
+    });
 }
 
 bool UCMAdaptorImpl::GetCurrentStatus(CurrentStatusEventDataType& status) {
     LogInfo() << "GetCurrentStatus";
     return Exchange<CurrentStatusType>(
-        "GetCurrentStatus", "GetCurrentStatus: failed to get status!",
+        "GetCurrentStatus", "GetCurrentStatus: failed to get status!", DeadlineFromNow(),
         [&](const Pending<CurrentStatusType>& p) {
             return m_client->GetCurrentStatus(ValueInto(p), PlainErrorInto(p));
         },
@@ -447,13 +544,15 @@ bool UCMAdaptorImpl::GetCurrentStatus(CurrentStatusEventDataType& status) {
         });
 }
 
-bool UCMAdaptorImpl::Retry(const char* name, const std::function<bool()>& attempt) {
+bool UCMAdaptorImpl::Retry(const char* name, const std::function<bool(Clock::time_point)>& attempt) {
+    // All attempts share one deadline: a silent UCM costs one time-out, not one per attempt.
+    const auto deadline = DeadlineFromNow();
     for (uint32_t number = 1; number <= m_settings.retryAttempts; ++number) {
         if (m_settings.cancelRequested()) {
             LogWarn() << name << " stopped: termination requested";
             return false;
         }
-        const bool ok = attempt();
+        const bool ok = attempt(deadline);
         LogInfo() << name << " attempt = " << number << ";return value = " << static_cast<int32_t>(ok ? 1 : 0);
         if (ok) {
             LogInfo() << name << " successfully done";
@@ -464,7 +563,16 @@ bool UCMAdaptorImpl::Retry(const char* name, const std::function<bool()>& attemp
                        << "return value = " << static_cast<int32_t>(0);
             break;  // no pause after the last attempt: nothing follows it
         }
-        m_settings.sleep(m_settings.retryPause);  // the mutex is free here
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            LogError() << "fail to " << name << " with attempt = " << number
+                       << "return value = " << static_cast<int32_t>(0) << "; no attempt left within "
+                       << Ms(m_settings.responseTimeout) << " ms";
+            break;
+        }
+        // The mutex is free here.
+        m_settings.sleep(
+            std::min(m_settings.retryPause, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now)));
     }
     return false;
 }

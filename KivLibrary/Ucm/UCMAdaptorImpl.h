@@ -1,20 +1,24 @@
 // The blocking adaptor over the update manager's clients. Every blocking
 // operation holds one mutex from its request until its answer (or its
 // time-out), so UCM sees at most one blocking request of this process at a
-// time; each waits at most the configured response time-out. The shared state
-// of a call belongs to its callbacks, so an answer after the time-out lands
-// nowhere. InstallUpdateAsync, GetInstallUpdateState, GetSwClusterIntegrity and
-// CancelSwClusterIntegrity never wait. Callable from any thread.
+// time. Each operation, the wait for the mutex included, ends within the
+// configured response time-out; DOClose and commitUpdate keep all their
+// attempts within one such time-out. Every wait ends as soon as termination
+// is requested, with false. The shared state of a call belongs to its
+// callbacks, so an answer after the time-out lands nowhere.
+// InstallUpdateAsync, GetInstallUpdateState, GetSwClusterIntegrity and
+// CancelSwClusterIntegrity never wait; an installation without an answer
+// within the installation time-out counts as failed. Callable from any thread.
 #ifndef KIVLIBRARY_UCM_UCMADAPTORIMPL_H
 #define KIVLIBRARY_UCM_UCMADAPTORIMPL_H
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "KivLibrary/Ucm/UCMAdaptorInterface.h"
 #include "KivLibrary/Ucm/UcmClientInterfaces.h"
@@ -34,15 +38,22 @@ enum class InstallUpdateState : uint8_t {
 
 struct UCMAdaptorSettings {
     static constexpr std::chrono::milliseconds kDefaultResponseTimeout{30000};
+    static constexpr std::chrono::milliseconds kDefaultInstallTimeout{600000};
 
+    // Bounds each blocking operation, and each retry loop as a whole.
     std::chrono::milliseconds responseTimeout = kDefaultResponseTimeout;
+    // From InstallUpdateAsync to the installation's answer.
+    std::chrono::milliseconds installTimeout = kDefaultInstallTimeout;
     // DOClose and commitUpdate.
     uint32_t retryAttempts = 10;
     std::chrono::milliseconds retryPause{1000};
     // Sleeps between retries; the default wakes early once `cancelRequested` holds.
     std::function<void(std::chrono::milliseconds)> sleep;
-    // The retry loops stop when it holds; the process termination flag by default.
+    // Every wait and retry loop ends when it holds; the process termination
+    // flag by default. Polled, so it may be any cheap predicate.
     std::function<bool()> cancelRequested;
+    // How often a waiting call looks at `cancelRequested`.
+    std::chrono::milliseconds cancelPollInterval{20};
 
     // Production values, with a non-zero "UCMSettings"/"ResponseTimeout_msec".
     static UCMAdaptorSettings FromConfiguration(const KivConfiguration& configuration);
@@ -80,20 +91,29 @@ public:
     bool GetCurrentStatus(CurrentStatusEventDataType& status) override;
 
 private:
-    // One request under the mutex, a bounded wait, `take` on the answer.
+    using Clock = std::chrono::steady_clock;
+
+    // One request under the mutex, a wait until `deadline`, `take` on the answer.
     // `send(pending)` hands the request to the client (false: not connected).
     template <typename T, typename Send, typename Take>
-    bool Exchange(const char* name, const char* noProxyLine, Send&& send, Take&& take);
+    bool Exchange(const char* name, const char* noProxyLine, Clock::time_point deadline, Send&& send, Take&& take);
+    // The mutex, unless the deadline passes or termination is requested first.
+    bool Acquire(std::unique_lock<std::timed_mutex>& lock, const char* name, Clock::time_point deadline);
+    bool CloseUntil(uint32_t sessionId, bool ignoreInvalidSession, Clock::time_point deadline);
+    bool CommitUpdateUntil(uint32_t sessionId, bool ignoreNotSupported, Clock::time_point deadline);
+    Clock::time_point DeadlineFromNow() const;
 
-    bool Retry(const char* name, const std::function<bool()>& attempt);
+    bool Retry(const char* name, const std::function<bool(Clock::time_point)>& attempt);
 
     std::shared_ptr<UCMClient> m_client;
     UCMAdaptorSettings m_settings;
-    std::mutex m_mutex;
+    std::timed_mutex m_mutex;
     // Shared with the answer callbacks of InstallUpdate, which outlive no one's `this`.
     struct InstallState {
-        std::atomic<uint8_t> state{static_cast<uint8_t>(InstallUpdateState::kIdle)};
-        std::atomic<uint64_t> request{0};  // identity of the latest request
+        std::mutex mutex;  // guards the members below; never held while calling out
+        InstallUpdateState state = InstallUpdateState::kIdle;
+        uint64_t request = 0;  // identity of the latest request
+        Clock::time_point sentAt;
     };
     std::shared_ptr<InstallState> m_install;
 };

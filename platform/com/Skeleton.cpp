@@ -41,7 +41,7 @@ void SkeletonBase::StopOfferService() {
 
 void SkeletonBase::StartMethodDispatcher() { m_core->StartDispatcher(); }
 
-void SkeletonBase::StopMethodDispatcher() { m_core->StopDispatcher(); }
+bool SkeletonBase::StopMethodDispatcher() { return m_core->StopDispatcher(); }
 
 bool SkeletonBase::IsOffered() const { return m_core->IsOffered(); }
 

@@ -45,7 +45,9 @@ public:
     void StartMethodDispatcher();
     // Refuses new calls, fails queued ones and waits for running ones (do not
     // call it from inside a call of this skeleton: it would not wait then).
-    void StopMethodDispatcher();
+    // False when it gave up on a running call at the teardown limit: that
+    // call still uses the skeleton.
+    bool StopMethodDispatcher();
 
     bool IsOffered() const;
     const std::string& GetServiceName() const;

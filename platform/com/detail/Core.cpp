@@ -115,13 +115,15 @@ void SkeletonCore::StartDispatcher() {
     }
 }
 
-void SkeletonCore::StopDispatcher() {
+bool SkeletonCore::StopDispatcher() {
     if (!m_methodThreads.Stop(TeardownLimit())) {
         // The running calls will answer nobody: their callers get a broken
         // promise now instead of waiting for ever.
         LogTeardownGaveUp("running calls of " + m_serviceName + " '" + m_instanceId + "'");
         FailPending();
+        return false;
     }
+    return true;
 }
 
 bool SkeletonCore::AddPending(uint64_t id, const std::shared_ptr<PendingCallBase>& call) {

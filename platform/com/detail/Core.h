@@ -107,7 +107,8 @@ public:
     // dispatcher is stopped or the skeleton retired.
     bool Dispatch(Task run, Task drop);
     void StartDispatcher();
-    void StopDispatcher();
+    // False when running calls did not end within the teardown limit.
+    bool StopDispatcher();
 
     bool AddPending(uint64_t id, const std::shared_ptr<PendingCallBase>& call);
     void RemovePending(uint64_t id);

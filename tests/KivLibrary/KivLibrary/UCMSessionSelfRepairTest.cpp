@@ -6,14 +6,17 @@
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Persistency/DatabaseItems.h"
 #include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
+#include "tests/support/CallLogUcm.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Sandbox.h"
-#include "tests/support/CallLogUcm.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -159,6 +162,17 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          Concat({"Start", "Close(1000,false)"}, Walk(999, 968)),
          {"SessionAutoRepair: repair failed"},
          SWupdateState::IDLE},
+        {"ucm gives no status: the walk stops",
+         kBusy,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {"GetCurrentStatus"},
+         true,
+         Concat({"Start", "Close(5,false)"}, Walk(4, 4)),
+         {"SessionAutoRepair: UCM gives no status, walk stopped at sessionId 4"},
+         SWupdateState::IDLE},
         {"start refused",
          kBusy,
          std::nullopt,
@@ -226,6 +240,34 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
         EXPECT_EQ(session->GetUcmSessionId(), c.storedId.value_or(SessionData::kNoUcmSession));
         session->SetSWupdateStatus(nullptr);
     }
+}
+
+// A UCM that answers, but slowly: the walk as a whole stays within its bound.
+TEST(UCMSessionSelfRepairTest, WalkEndsAtItsBound) {
+    testsupport::Sandbox box(true);
+    testsupport::LogCapture capture;
+    testsupport::DatabaseStack stack(testsupport::kDatabaseName);
+    auto session = std::make_shared<SessionData>(nullptr, stack.database, nullptr);
+    session->SetProgrammingState(kBusy);
+    auto ucm = std::make_shared<testsupport::CallLogUcm>();
+    ucm->startId = 1000;
+    ucm->currentStatus = kBusy;
+    ucm->SetScript([](const std::string& call) {
+        if (call.rfind("CommitUpdate", 0) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // UCM's own pace
+        }
+        return true;
+    });
+
+    auto repair = CreateUCMSessionSelfRepair(ucm, session, stack.database, std::chrono::milliseconds(30));
+    EXPECT_TRUE(repair->UCMSessionHangingCheck());
+    const Calls calls = ucm->Calls();
+    const auto commits = std::count_if(calls.begin(), calls.end(),
+                                       [](const std::string& call) { return call.rfind("CommitUpdate", 0) == 0; });
+    EXPECT_GE(commits, 1);
+    EXPECT_LE(commits, 4);
+    EXPECT_TRUE(capture.Contains(Level::kError, "SessionAutoRepair: walk stopped after 30 ms before sessionId"))
+        << capture.Dump();
 }
 
 }  // namespace

@@ -14,7 +14,11 @@
 #include "tests/KivLibrary/Routines/RoutineHarness.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -283,6 +287,68 @@ TEST_F(StartUpdateTest, StartIsRefusedInEveryWrongStateWithoutHarm) {
         const auto active = session->GetActiveRoutines();
         EXPECT_EQ(std::count(active.begin(), active.end(), 0xC010), 0);
     }
+}
+
+// An update manager whose progress read stays inside until the test lets it
+// go, whatever the process does meanwhile.
+class StuckProgressUcm : public testsupport::ScriptedUcm {
+public:
+    bool GetProgress(uint32_t id, UCM::GetProgressOutput& output) override {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_inside = true;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_released; });
+        }
+        const bool result = ScriptedUcm::GetProgress(id, output);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_done = true;
+        m_changed.notify_all();
+        return result;
+    }
+    bool WaitInside() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_inside; });
+    }
+    bool ReleaseAndWaitDone() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_done; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_inside = false;
+    bool m_released = false;
+    bool m_done = false;
+};
+
+// The withdrawal gives up on a call that does not end in time; the routine
+// must then stay for that call instead of being freed under it.
+TEST_F(StartUpdateTest, ARoutineOutlivesItsOwnerWhileACallGivenUpOnStillRuns) {
+    routines->StopOfferServices();
+    const auto stuck = std::make_shared<StuckProgressUcm>();
+    RoutineDependencies dependencies{session, stuck, database, nullptr, nullptr, configuration, nullptr};
+    routines = std::make_unique<RoutineServicesImpl>(1, dependencies, stateMachine);
+    routines->OfferServices();
+    proxy = Connect<StartUpdateProxy>();
+    ASSERT_TRUE(proxy);
+
+    const auto limit = zov::com::testing::GetTeardownLimit();
+    zov::com::testing::SetTeardownLimit(std::chrono::milliseconds(50));
+    auto results = proxy->RequestResults(kMeta);
+    ASSERT_TRUE(stuck->WaitInside());
+    routines->StopOfferServices();
+    routines.reset();
+    zov::com::testing::SetTeardownLimit(limit);
+    EXPECT_TRUE(capture.Contains(Level::kError, "Routine 0xC010: a call still runs after the withdrawal"));
+
+    // The call goes on in the routine it started in (the sanitizer build sees any use after free).
+    EXPECT_TRUE(stuck->ReleaseAndWaitDone());
+    EXPECT_TRUE(capture.WaitFor("RequestResults for Start_update completed"));
+    EXPECT_THROW(results.get(), jux::com::Broken_promise_exception);
 }
 
 TEST_F(StartUpdateTest, StartedInstallationIsFollowedUntilItsOutcome) {

@@ -384,6 +384,74 @@ TEST_F(UcmAdaptorTest, LostAnswerEndsTheCallAtTheTimeOutAndItsLateArrivalAnswers
     ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
 }
 
+// A UCM that is connected but never answers, at the shipped ratios of the
+// time-outs scaled down (response 30 s, retry pause 1 s, installation 10 min).
+TEST_F(UcmAdaptorTest, SilentUcmCostsOneTimeOutPerStepAndTerminationEndsEveryWait) {
+    StartUcm();
+    std::atomic<bool> cancel{false};
+    UCM::UCMAdaptorSettings settings;
+    settings.responseTimeout = 300ms;
+    settings.retryPause = 10ms;
+    settings.installTimeout = 6000ms;  // not reached here
+    settings.cancelRequested = [&] { return cancel.load(); };
+    auto& adaptor = MakeAdaptor(settings);
+    const auto elapsedMs = [](std::chrono::steady_clock::time_point since) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
+    };
+
+    // The retries share one deadline: one time-out, not one per attempt.
+    for (UcmMethod method : {UcmMethod::kClose, UcmMethod::kCommitUpdate}) {
+        SCOPED_TRACE(sim::UcmMethodName(method));
+        m_ucm->SetFault(method, UcmFault::Drop(), -1);
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_FALSE(method == UcmMethod::kClose ? adaptor.DOClose(5, true) : adaptor.commitUpdate(5, true));
+        EXPECT_LT(elapsedMs(before), 2 * settings.responseTimeout.count());
+        EXPECT_EQ(m_ucm->CountCalls(method), 1u);
+    }
+    // Termination ends a waiting call and the call queued behind it, long before their time-out.
+    settings.responseTimeout = 20s;
+    m_adaptor = std::make_shared<UCM::UCMAdaptorImpl>(
+        CreateUCMClient(m_packageManagement, m_installStatus, m_clusterIntegrity), settings);
+    m_ucm->SetFault(UcmMethod::kStart, UcmFault::Drop(), -1);
+    m_ucm->ClearCalls();
+    std::atomic<int> ended{0};
+    std::thread waiting([&] {
+        UCM::StartOutput start;
+        EXPECT_FALSE(m_adaptor->Start(start));
+        ++ended;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return m_ucm->CountCalls(UcmMethod::kStart) == 1; }));
+    std::thread queued([&] {
+        EXPECT_FALSE(m_adaptor->DOClose(5, false));
+        ++ended;
+    });
+    const auto cancelled = std::chrono::steady_clock::now();
+    cancel = true;
+    EXPECT_TRUE(WaitUntil([&] { return ended == 2; }, 2s));
+    EXPECT_LT(elapsedMs(cancelled), 2000);
+    waiting.join();
+    queued.join();
+    EXPECT_TRUE(m_log.Contains(Level::kError, "Start: waiting for UCM given up, termination requested"));
+    EXPECT_EQ(m_ucm->CountCalls(UcmMethod::kClose), 0u);
+
+    // An installation whose answer is lost ends as failed; its late answer changes nothing.
+    cancel = false;
+    m_ucm->ClearFaults();
+    m_ucm->ReleaseDropped();
+    const uint32_t id = Transfer({7});
+    settings.responseTimeout = 50ms;
+    settings.installTimeout = 1000ms;
+    m_adaptor = std::make_shared<UCM::UCMAdaptorImpl>(
+        CreateUCMClient(m_packageManagement, m_installStatus, m_clusterIntegrity), settings);
+    m_ucm->HoldInstallations(true);
+    ASSERT_TRUE(m_adaptor->InstallUpdateAsync(id));
+    EXPECT_EQ(m_adaptor->GetInstallUpdateState(), 2);
+    EXPECT_TRUE(WaitUntil([&] { return m_adaptor->GetInstallUpdateState() == 4; }, 2 * settings.installTimeout));
+    m_ucm->HoldInstallations(false);
+    ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
+    EXPECT_EQ(m_adaptor->GetInstallUpdateState(), 4);
+}
+
 TEST_F(UcmAdaptorTest, ErrorAnswersEndCallsAtOnce) {
     StartUcm();
     UCM::UCMAdaptorSettings settings;
@@ -442,12 +510,21 @@ TEST_F(UcmAdaptorTest, CurrentStatusArrivesOnceAfterEveryReOffer) {
         ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() > before; }));
         ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
     }
-    const size_t settled = m_statuses->Size();
+    // Waited for by content, not by count: a repeated READY of a re-offer
+    // may still be on its way on the receive thread.
+    const auto busyThenReady = [this] {
+        const auto values = m_statuses->Values();
+        const auto busy = std::find(values.begin(), values.end(), 1);
+        return busy != values.end() && std::find(busy, values.end(), 0) != values.end();
+    };
     UCM::StartOutput start;
     ASSERT_TRUE(m_adaptor->Start(start));
-    ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() >= settled + 1; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto values = m_statuses->Values();
+        return std::find(values.begin(), values.end(), 1) != values.end();
+    }));
     ASSERT_TRUE(m_adaptor->Close(start.id, false));
-    ASSERT_TRUE(WaitUntil([&] { return m_statuses->Size() >= settled + 2; }));
+    ASSERT_TRUE(WaitUntil(busyThenReady));
     ASSERT_TRUE(zov::com::testing::WaitForBindingIdle());
     // BUSY once, then READY once; repeated READY values of the re-offers come before.
     const auto values = m_statuses->Values();

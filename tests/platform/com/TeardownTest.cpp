@@ -49,8 +49,9 @@ public:
           inside(std::make_shared<Counter>()) {
         RegisterMethodHandler<uint32_t, uint32_t, std::string>(
             "Compute", [gate = gate, inside = inside](uint32_t& value, std::string&) {
+                const std::shared_ptr<Gate> held = gate;  // the handler itself may go while it waits
                 inside->Add();
-                gate->Wait();
+                held->Wait();
                 return jux::com::MakeReadyFuture(value + 1);
             });
         OfferService();
@@ -165,8 +166,10 @@ TEST_F(TeardownTest, EveryTeardownStepGivesUpOnUserCodeThatNeverReturns) {
         std::unique_ptr<BlockingSkeleton> skeleton;  // answers the calls
         std::unique_ptr<DemoProxy> proxy;
         std::unique_ptr<DemoProxy> fieldProxy;  // of a service with fields, for a subscription
-        Gate gate;
-        Counter inside;
+        // Shared with the handlers: one given up on still waits at the gate
+        // after the case released its Env.
+        std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+        std::shared_ptr<Counter> inside = std::make_shared<Counter>();
         std::vector<jux::com::Future<uint32_t>> calls;
         zov::com::FindServiceHandle search{0};
     };
@@ -181,20 +184,23 @@ TEST_F(TeardownTest, EveryTeardownStepGivesUpOnUserCodeThatNeverReturns) {
     };
     const auto blockSearch = [](Env& env) {
         env.search = DemoProxy::StartFindService(
-            [&env](zov::com::ServiceHandleContainer<zov::com::HandleType>, zov::com::FindServiceHandle) {
-                env.inside.Add();
-                env.gate.Wait();
+            [gate = env.gate, inside = env.inside](zov::com::ServiceHandleContainer<zov::com::HandleType>,
+                                                   zov::com::FindServiceHandle) {
+                const std::shared_ptr<Gate> held = gate;  // the handler itself may go while it waits
+                inside->Add();
+                held->Wait();
             },
             "teardown");
-        ASSERT_TRUE(env.inside.WaitFor(1));
+        ASSERT_TRUE(env.inside->WaitFor(1));
     };
     const auto blockHandler = [](Env& env) {
-        env.fieldProxy->Status.SetReceiveHandler([&env] {
-            env.inside.Add();
-            env.gate.Wait();
+        env.fieldProxy->Status.SetReceiveHandler([gate = env.gate, inside = env.inside] {
+            const std::shared_ptr<Gate> held = gate;  // the handler itself may go while it waits
+            inside->Add();
+            held->Wait();
         });
         env.fieldProxy->Status.Subscribe(1);
-        ASSERT_TRUE(env.inside.WaitFor(1));
+        ASSERT_TRUE(env.inside->WaitFor(1));
     };
     const std::vector<Case> cases = {
         {"StopMethodDispatcher", blockCall, [](Env& env) { env.skeleton->StopMethodDispatcher(); }},
@@ -210,7 +216,7 @@ TEST_F(TeardownTest, EveryTeardownStepGivesUpOnUserCodeThatNeverReturns) {
         SCOPED_TRACE(c.name);
         DemoService fields("teardown-fields");
         fields.OfferService();
-        // Released last: a handler given up on may still use it.
+        // Its gate and counter are shared with the handlers, which may outlive it.
         auto env = std::make_shared<Env>();
         env->skeleton = std::make_unique<BlockingSkeleton>("teardown");
         env->proxy = Connect("teardown");
@@ -219,14 +225,14 @@ TEST_F(TeardownTest, EveryTeardownStepGivesUpOnUserCodeThatNeverReturns) {
         c.block(*env);
         const bool returned = ReturnsInTime([&] { c.teardown(*env); },
                                             [&] {
-                                                env->gate.Open();
+                                                env->gate->Open();
                                                 methodGate->Open();
                                             });
         EXPECT_TRUE(returned);
         for (auto& call : env->calls) {
             EXPECT_THROW(call.get(), jux::com::Broken_promise_exception);
         }
-        env->gate.Open();
+        env->gate->Open();
         methodGate->Open();
         env->fieldProxy.reset();
         env->proxy.reset();

@@ -1,0 +1,83 @@
+// Ending the process while tester requests wait on an update manager that
+// no longer answers: the stop must neither wait for UCM's time-outs nor free
+// a service under a call that still runs (the sanitizer build watches that).
+#include "sim/tester/Player.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<sim::Step> Parse(const std::string& text) {
+    std::istringstream in(text);
+    return sim::ParseScript(in);
+}
+
+// Joins the players however the test ends.
+struct Players {
+    std::vector<std::thread> threads;
+    ~Players() {
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+};
+
+// Plays one script on a thread of its own; its outcome is not checked (the
+// process ends under it). A package of an earlier script is not known to it.
+std::thread PlayInBackground(sim::TesterBench& bench, std::string script) {
+    return std::thread([&bench, script] {
+        std::ostringstream out;
+        sim::PlayScript(Parse(script), bench, out);
+    });
+}
+
+TEST(ShutdownTest, StopsWithinTwoSecondsWhileARoutineAndADownloadWaitOnASilentUcm) {
+    testsupport::LogCapture capture;
+    sim::TesterBench::Options options;
+    options.installLogging = false;
+    sim::TesterBench bench(options);
+    bench.Start();
+    std::ostringstream out;
+    ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
+                                    "27 11 => 67 11 ?? ?? ?? ??\n"
+                                    "27 12 {key} => 67 12\n"
+                                    "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
+                                    "@package blocks=0x01:6000\n"
+                                    "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+                                    "36 01 {piece:dpt:1} => 76 01\n"
+                                    "37 => 77\n"
+                                    "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n"
+                                    "@ucm drop GetProgress\n"
+                                    "@ucm drop Start\n"),
+                              bench, out),
+              sim::kTesterPassed)
+        << out.str();
+
+    // 0xC010's results wait for UCM's answer, the download for the adaptor behind it.
+    Players players;
+    players.threads.push_back(PlayInBackground(bench, "31 03 C0 10\n"));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return bench.Ucm().CountCalls(sim::UcmMethod::kGetProgress) == 1; }));
+    players.threads.push_back(PlayInBackground(bench, "34 00 42 00 01 00 00 17 70\n"));  // 6000 bytes
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return capture.Contains("Using Ucm to start a session"); }))
+        << capture.Dump();
+
+    const auto stopping = std::chrono::steady_clock::now();
+    bench.Stop();
+    const auto stopMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopping).count();
+    EXPECT_LT(stopMs, 2000) << capture.Dump();
+    EXPECT_TRUE(capture.Contains("GetProgress: waiting for UCM given up, termination requested")) << capture.Dump();
+    EXPECT_FALSE(capture.Contains("did not end within")) << capture.Dump();
+}
+
+}  // namespace
