@@ -204,19 +204,33 @@ UCMAdaptorImpl::Clock::time_point UCMAdaptorImpl::DeadlineFromNow() const {
     return Clock::now() + m_settings.responseTimeout;
 }
 
-bool UCMAdaptorImpl::Acquire(std::unique_lock<std::timed_mutex>& lock, const char* name, Clock::time_point deadline) {
-    lock = std::unique_lock<std::timed_mutex>(m_mutex, std::defer_lock);
+UCMAdaptorImpl::Turn::~Turn() {
+    if (m_owner == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_owner->m_turnMutex);
+        m_owner->m_turnTaken = false;
+    }
+    m_owner->m_turnFree.notify_one();
+}
+
+bool UCMAdaptorImpl::Acquire(Turn& turn, const char* name, Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_turnMutex);
     // The holder ends within its own time-out, or at once on termination.
     while (!m_settings.cancelRequested()) {
         const auto now = Clock::now();
+        if (!m_turnTaken) {
+            m_turnTaken = true;
+            turn.m_owner = this;
+            return true;
+        }
         if (now >= deadline) {
             LogError() << name << ": UCM still busy with another request of this process after "
                        << Ms(m_settings.responseTimeout) << " ms";
             return false;
         }
-        if (lock.try_lock_for(std::min<Clock::duration>(m_settings.cancelPollInterval, deadline - now))) {
-            return true;
-        }
+        m_turnFree.wait_until(lock, std::min<Clock::time_point>(now + m_settings.cancelPollInterval, deadline));
     }
     LogError() << name << ": not sent to UCM, termination requested";
     return false;
@@ -225,8 +239,8 @@ bool UCMAdaptorImpl::Acquire(std::unique_lock<std::timed_mutex>& lock, const cha
 template <typename T, typename Send, typename Take>
 bool UCMAdaptorImpl::Exchange(const char* name, const char* noProxyLine, Clock::time_point deadline, Send&& send,
                               Take&& take) {
-    std::unique_lock<std::timed_mutex> lock;
-    if (!Acquire(lock, name, deadline)) {
+    Turn turn;
+    if (!Acquire(turn, name, deadline)) {
         return false;
     }
     return TryExecuteBool(name, [&]() -> bool {
@@ -294,8 +308,8 @@ bool UCMAdaptorImpl::TransferExit(const uint32_t& sessionId) {
 
 bool UCMAdaptorImpl::InstallUpdateAsync(const uint32_t& sessionId) {
     LogInfo() << "Using Ucm to install the update for session " << sessionId;
-    std::unique_lock<std::timed_mutex> lock;
-    if (!Acquire(lock, "InstallUpdateAsync", DeadlineFromNow())) {
+    Turn turn;
+    if (!Acquire(turn, "InstallUpdateAsync", DeadlineFromNow())) {
         return false;
     }
     const std::shared_ptr<InstallState> install = m_install;
@@ -408,8 +422,8 @@ bool UCMAdaptorImpl::GetProgress(uint32_t sessionId, GetProgressOutput& output) 
 bool UCMAdaptorImpl::GetLog(uint32_t sessionId, GetLogOutput& output) {
     LogInfo() << "Using Ucm to get the log of the update for session " << sessionId;
     const auto deadline = DeadlineFromNow();
-    std::unique_lock<std::timed_mutex> lock;
-    if (!Acquire(lock, "GetLog", deadline)) {
+    Turn turn;
+    if (!Acquire(turn, "GetLog", deadline)) {
         return false;
     }
     try {

@@ -13,6 +13,7 @@
 #define KIVLIBRARY_UCM_UCMADAPTORIMPL_H
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,8 +98,22 @@ private:
     // `send(pending)` hands the request to the client (false: not connected).
     template <typename T, typename Send, typename Take>
     bool Exchange(const char* name, const char* noProxyLine, Clock::time_point deadline, Send&& send, Take&& take);
-    // The mutex, unless the deadline passes or termination is requested first.
-    bool Acquire(std::unique_lock<std::timed_mutex>& lock, const char* name, Clock::time_point deadline);
+    // The adaptor's one request at a time: held from the request until its
+    // answer or time-out. A flag under a plain mutex rather than a timed
+    // mutex, whose timed lock ThreadSanitizer does not see.
+    class Turn {
+    public:
+        Turn() = default;
+        ~Turn();
+        Turn(const Turn&) = delete;
+        Turn& operator=(const Turn&) = delete;
+
+    private:
+        friend class UCMAdaptorImpl;
+        UCMAdaptorImpl* m_owner = nullptr;
+    };
+    // The turn, unless the deadline passes or termination is requested first.
+    bool Acquire(Turn& turn, const char* name, Clock::time_point deadline);
     bool CloseUntil(uint32_t sessionId, bool ignoreInvalidSession, Clock::time_point deadline);
     bool CommitUpdateUntil(uint32_t sessionId, bool ignoreNotSupported, Clock::time_point deadline);
     Clock::time_point DeadlineFromNow() const;
@@ -107,7 +122,9 @@ private:
 
     std::shared_ptr<UCMClient> m_client;
     UCMAdaptorSettings m_settings;
-    std::timed_mutex m_mutex;
+    std::mutex m_turnMutex;
+    std::condition_variable m_turnFree;
+    bool m_turnTaken = false;  // m_turnMutex
     // Shared with the answer callbacks of InstallUpdate, which outlive no one's `this`.
     struct InstallState {
         std::mutex mutex;  // guards the members below; never held while calling out
