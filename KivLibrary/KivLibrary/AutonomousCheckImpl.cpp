@@ -17,6 +17,7 @@
 #include "threading/WorkerThread.h"
 
 #include <algorithm>
+#include <iterator>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -373,6 +374,7 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
 
     bool found = false;
     bool givenUp = false;
+    bool runStarts = false;
     LogicalBlockCache entry;
     const uint8_t retryLimit = m_settings.retriesBeforeGivingUp;
     session.ReplaceLogistics(active, [&](LogicalBlockCacheData& cache) {
@@ -381,6 +383,8 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
             return;
         }
         found = true;
+        runStarts = std::none_of(cache.blocks.begin(), cache.blocks.end(),
+                                 [](const LogicalBlockCache& record) { return record.IVD_Retries != 0; });
         if (it->IVD_Retries > retryLimit) {
             GiveUp(*it);
             givenUp = true;
@@ -393,6 +397,14 @@ bool AutonomousCheckImpl::FindAndRequestIVDForLBFromPartition(bool active) {
     });
     if (!found) {
         return false;
+    }
+    if (runStarts) {
+        // No attempt counted yet: the partition's records were reset (a new
+        // run, new logistics). Blocks given up before belong to the earlier
+        // run; kept, they would hold the DTC for good.
+        for (auto mark = m_unanswered.begin(); mark != m_unanswered.end();) {
+            mark = mark->first == active ? m_unanswered.erase(mark) : std::next(mark);
+        }
     }
 
     Info() << "FindAndRequestIVDForLBFromPartition: LB = " << entry.id << VLMR_FILE_LINE;

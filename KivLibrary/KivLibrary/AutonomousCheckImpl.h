@@ -97,7 +97,9 @@ private:
     Pending m_request;
     Pending m_cancel;
     // Blocks given up without any answer from UCM, as (active, id): their
-    // cache records carry no verdict, so they must not decide a DTC.
+    // cache records carry no verdict, so they must not decide a DTC. A
+    // partition's marks last for one run: its first request with every
+    // attempt counter at zero drops them.
     std::set<std::pair<bool, uint16_t>> m_unanswered;
 };
 

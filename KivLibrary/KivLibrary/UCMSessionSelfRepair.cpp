@@ -91,8 +91,13 @@ bool UCMSessionSelfRepairImpl::SessionAutoRepair() {
         return false;
     }
     LogInfo() << "SessionAutoRepair: SessionId " << newest << " closed" << VLMR_FILE_LINE;
-    CommitAndCloseOlderSessions(newest);
     const SWupdateState state = m_sessionData->GetSWupdateState();
+    if (!CommitAndCloseOlderSessions(newest)) {
+        // UCM may still hold a session: IDLE would claim otherwise.
+        LogInfo() << "SessionAutoRepair: SW update state " << toString(state) << " kept, UCM is not READY"
+                  << VLMR_FILE_LINE;
+        return false;
+    }
     if (OwnedByRepair(state)) {
         UpdateSwStatus(SWupdateState::IDLE, "SessionAutoRepair");
     } else {
@@ -102,26 +107,39 @@ bool UCMSessionSelfRepairImpl::SessionAutoRepair() {
     return true;
 }
 
-void UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessionId) {
+bool UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessionId) {
     // Ids below the newest, down to 1 and at most kMaxOlderSessions of them;
     // a newest id of 0 or 1 leaves nothing to walk (and must not wrap).
     const uint32_t walkable = newestSessionId > 1 ? newestSessionId - 1 : 0;
     const uint32_t count = walkable < kMaxOlderSessions ? walkable : kMaxOlderSessions;
     // The walk runs on the runtime thread at start-up or in a tester's
-    // request: it must not hold either for long.
+    // request: it must not hold either for long. The first id is always
+    // tried; after that every blocking call is followed by a look at the
+    // deadline, so the walk overruns it by one call at most.
     const auto deadline = std::chrono::steady_clock::now() + m_walkBound;
+    const auto overdue = [this, deadline](uint32_t id) {
+        if (std::chrono::steady_clock::now() < deadline) {
+            return false;
+        }
+        LogError() << "SessionAutoRepair: walk stopped after " << static_cast<int64_t>(m_walkBound.count())
+                   << " ms at sessionId " << id << VLMR_FILE_LINE;
+        return true;
+    };
     for (uint32_t step = 0; step < count; ++step) {
         const uint32_t id = newestSessionId - 1 - step;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            LogError() << "SessionAutoRepair: walk stopped after " << static_cast<int64_t>(m_walkBound.count())
-                       << " ms before sessionId " << id << VLMR_FILE_LINE;
-            break;
+        bool done = m_ucmAdaptor->CommitUpdate(id, true);
+        bool stopped = overdue(id);
+        if (done && !stopped) {
+            done = m_ucmAdaptor->Close(id, false);
+            stopped = overdue(id);
         }
-        const bool done = m_ucmAdaptor->CommitUpdate(id, true) && m_ucmAdaptor->Close(id, false);
         if (done) {
             LogInfo() << "SessionAutoRepair: commitUpdate/Close completed for sessionId " << id << VLMR_FILE_LINE;
         } else {
             LogInfo() << "SessionAutoRepair: commitUpdate/Close failed for sessionId " << id << VLMR_FILE_LINE;
+        }
+        if (stopped) {
+            break;
         }
         const bool answered = UpdateCurrentStatus();
         LogInfo() << "SessionAutoRepair: CurrentStatus event " << m_sessionData->GetProgrammingStateText()
@@ -133,12 +151,18 @@ void UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessio
         }
         if (m_sessionData->GetProgrammingState() == SessionData::kProgrammingStateReady) {
             LogInfo() << "SessionAutoRepair: successfully repaired" << VLMR_FILE_LINE;
-            return;
+            return true;
+        }
+        if (overdue(id)) {
+            break;
         }
     }
-    if (m_sessionData->GetProgrammingState() != SessionData::kProgrammingStateReady) {
-        LogInfo() << "SessionAutoRepair: repair failed" << VLMR_FILE_LINE;
+    // The status notification may have brought READY meanwhile.
+    if (m_sessionData->GetProgrammingState() == SessionData::kProgrammingStateReady) {
+        return true;
     }
+    LogInfo() << "SessionAutoRepair: repair failed" << VLMR_FILE_LINE;
+    return false;
 }
 
 bool UCMSessionSelfRepairImpl::UpdateCurrentStatus() {

@@ -23,8 +23,11 @@ public:
     // The most older sessions one repair commits and closes: UCM keeps only
     // a handful, and each id costs up to three blocking UCM calls.
     static constexpr uint32_t kMaxOlderSessions = 32;
-    // No further id is begun once the walk has taken this long; the runtime
-    // passes two UCM response time-outs.
+    // The walk of older sessions (after the Start and Close of the new one)
+    // ends once it has taken this long. The deadline is looked at after
+    // every blocking call, so the walk lasts at most this bound plus one
+    // call, which the adaptor bounds by its response time-out. The runtime
+    // passes two response time-outs.
     static constexpr std::chrono::milliseconds kDefaultWalkBound{60000};
 
     UCMSessionSelfRepairImpl(std::shared_ptr<UCM::UCMAdaptorInterface> ucmAdaptor,
@@ -38,7 +41,8 @@ private:
     uint32_t ReadUcmSessionId();
     // False when UCM gave no status.
     bool UpdateCurrentStatus();
-    void CommitAndCloseOlderSessions(uint32_t newestSessionId);
+    // True when UCM reported READY; a walk that ends otherwise failed.
+    bool CommitAndCloseOlderSessions(uint32_t newestSessionId);
     void UpdateSwStatus(SWupdateState state, const std::string& caller);
 
     std::shared_ptr<UCM::UCMAdaptorInterface> m_ucmAdaptor;

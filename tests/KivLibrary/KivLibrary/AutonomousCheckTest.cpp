@@ -406,6 +406,30 @@ TEST_F(AutonomousCheckTest, FetchesEveryClusterOnceAtATimeStoresAndRestsInIdle) 
     }
 }
 
+// A block given up holds the DTC as it was for its own run only: a later run
+// over new logistics, in which every remaining cluster answers, decides it.
+TEST_F(AutonomousCheckTest, AGivenUpClusterHoldsTheDtcForItsOwnRunOnly) {
+    ucm->script["c1/A"] = {Reply::kDrop, Reply::kDrop, Reply::kDrop, Reply::kDrop};
+    RunCheck({500ms, 10s, 2});
+    ASSERT_TRUE(RestsInIdle(true));
+    ASSERT_EQ(major->States(), std::vector<int>{});
+
+    // A new run as routine 0x029A starts one, over logistics without block 1.
+    session->ReplaceLogistics(true, [](LogicalBlockCacheData& cache) { cache.blocks = {Record(2), Record(3)}; });
+    session->ReplaceLogistics(false, [](LogicalBlockCacheData& cache) {
+        for (LogicalBlockCache& record : cache.blocks) {
+            record.IVD_Retrieved = false;
+            record.IVD_Retries = 0;
+        }
+    });
+    session->Rid029AResultsReady = false;
+    session->Rid029ARunning = true;
+    session->ResetMirrorUpdateFlag(false);
+    slot->SendEventToStateMachine(EV_START_IVD_FETCHING);
+    ASSERT_TRUE(Eventually([&] { return session->Rid029AResultsReady && State() == ST_IDLE; }));
+    EXPECT_EQ(major->States(), std::vector<int>{DTC_PASSED});
+}
+
 TEST_F(AutonomousCheckTest, AStoreWhoseReadsAreRefusedLeavesTheStoredListsAsTheyWere) {
     RunCheck();
     ASSERT_TRUE(RestsInIdle(true));
