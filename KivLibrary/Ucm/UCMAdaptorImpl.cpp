@@ -215,7 +215,13 @@ bool UCMAdaptorImpl::Acquire(std::unique_lock<std::timed_mutex>& lock, const cha
             return false;
         }
         if (lock.try_lock_for(std::min<Clock::duration>(m_settings.cancelPollInterval, deadline - now))) {
-            return true;
+            // The holder may have let go because termination was requested
+            // while this call waited for it.
+            if (!m_settings.cancelRequested()) {
+                return true;
+            }
+            lock.unlock();
+            break;
         }
     }
     LogError() << name << ": not sent to UCM, termination requested";
