@@ -77,7 +77,8 @@ struct FlashingThread::Shared {
     std::vector<uint8_t> errorResponse;
 
     // Held by the thread while it writes into the session; once `abandoned`
-    // is set under it, the thread never touches the session again.
+    // is set under it, the thread never touches the session again. Lock
+    // order: `mutex`, then `sessionGate`; the thread takes the gate alone.
     std::mutex sessionGate;
     bool abandoned = false;
 };
@@ -269,16 +270,17 @@ void FlashingThread::invalidateAllBuffers(Shared& shared) {
 }
 
 void FlashingThread::failLocked(Shared& shared) {
+    {
+        // Cut off before the mutex is released: a piece UCM takes after this
+        // point must not reach a failed transfer's session.
+        std::lock_guard<std::mutex> gate(shared.sessionGate);
+        shared.abandoned = true;
+    }
     if (shared.errorResponse.empty()) {
         shared.errorResponse = UDS::NegativeResponse(kTransferDataSid, kGeneralProgrammingFailure).GetFrame();
     }
     shared.flashingStop = true;
     invalidateAllBuffers(shared);
-}
-
-void FlashingThread::abandon() {
-    std::lock_guard<std::mutex> gate(m_shared->sessionGate);
-    m_shared->abandoned = true;
 }
 
 void FlashingThread::waitForAllBuffersToBeEmpty() {
@@ -389,7 +391,6 @@ void FlashingThread::stopAndJoin() {
             LogInfo() << "m_flashingThread->join()" << VLMR_FILE_LINE;
             m_flashingThread->join();
         } else {
-            abandon();
             LogError() << "FlashingThread::stopAndJoin: the thread did not end within "
                        << Seconds(m_shared->timeouts.ucmCall)
                        << " sec; transfer failed, thread cut off from the session and detached" << VLMR_FILE_LINE;

@@ -86,11 +86,9 @@ private:
     static bool flashDataToUcm(Shared& shared, FlashingBuffer& block);
     static void flashMainLoop(const std::shared_ptr<Shared>& shared);
     static void invalidateAllBuffers(Shared& shared);
-    // Expects the mutex held: keeps [7F 36 72] unless an error is kept already
-    // and refuses every further piece.
+    // Expects the mutex held: keeps [7F 36 72] unless an error is kept already,
+    // refuses every further piece and cuts the thread off from the session.
     static void failLocked(Shared& shared);
-    // Cuts a thread that did not end in time off from the session.
-    void abandon();
 
     // Outlives this object while a detached thread still runs.
     std::shared_ptr<Shared> m_shared;

@@ -230,6 +230,8 @@ bool UCMAdaptorImpl::Acquire(Turn& turn, const char* name, Clock::time_point dea
                        << Ms(m_settings.responseTimeout) << " ms";
             return false;
         }
+        // Woken by the holder's release, which may come from a termination
+        // requested while this call waited: the loop looks at it again first.
         m_turnFree.wait_until(lock, std::min<Clock::time_point>(now + m_settings.cancelPollInterval, deadline));
     }
     LogError() << name << ": not sent to UCM, termination requested";

@@ -286,15 +286,22 @@ TEST_F(KivDMConversationTest, ARequestWaitsUntilTheStatusChangeIsHandled) {
         const DiagStatusHandlerScope scope;
         {
             std::unique_lock<std::mutex> lock(DiagStatusMutex);
-            DiagStatusConditionVariable.wait(lock, [] { return DiagStatusChangesPending != 0; });
-            DiagStatusHandlerScope::TakeChangesLocked();
+            if (DiagStatusConditionVariable.wait_for(lock, std::chrono::seconds(10),
+                                                     [] { return DiagStatusChangesPending != 0; })) {
+                DiagStatusHandlerScope::TakeChangesLocked();
+            } else {
+                ADD_FAILURE() << "the status change was not notified within 10 s";
+            }
         }
         taken.set_value();
-        release.get_future().wait();
+        if (release.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "not released within 10 s";
+        }
         DiagStatusHandlerScope::ChangesHandled();
     });
     skeleton->Status.Update(StatusType{0, "3", "b"});
-    ASSERT_EQ(taken.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    // Not an ASSERT: the thread must reach its join below.
+    EXPECT_EQ(taken.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 
     auto request = std::async(std::launch::async, [&] { conversation->registerConversation(Meta("4711")); });
     EXPECT_EQ(request.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);

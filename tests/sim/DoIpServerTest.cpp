@@ -353,7 +353,9 @@ TEST_F(DoIpServerTest, AnActivationThatFindsItsPlaceTakenAliveChecksTheHolders) 
         SCOPED_TRACE(c.name);
         sim::DoIpServer::Options options = TestOptions();
         options.maxConnections = 2;
-        options.aliveCheckTimeout = std::chrono::milliseconds(200);
+        // Holders that answer must never be taken for gone; silent ones are
+        // waited out.
+        options.aliveCheckTimeout = c.holdersAnswer ? std::chrono::milliseconds(10000) : std::chrono::milliseconds(200);
         sim::DoIpServer limited([this](const Bytes& request) { return handler(request); }, options);
         limited.Start();
         std::vector<std::unique_ptr<Client>> holders;

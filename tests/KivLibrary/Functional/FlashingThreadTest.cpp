@@ -214,6 +214,42 @@ TEST_F(FlashingThreadTest, AStopThatGivesUpFailsTheTransferAndCutsTheThreadOff) 
     EXPECT_TRUE(verifier->Stream().empty());
 }
 
+// The stop gave up on chunk 1 and failed the transfer; UCM then takes the
+// chunk before the join has given up too. Failing the transfer is what cuts
+// the thread off: a chunk fed now would land in a failed transfer, or in the
+// next download's signature.
+TEST_F(FlashingThreadTest, NothingIsFedOnceTheTransferIsFailed) {
+    // Runs between the stop that gave up and the join.
+    class StopHook : public FlashingThread {
+    public:
+        using FlashingThread::FlashingThread;
+        void stop() override {
+            FlashingThread::stop();
+            if (afterStop) {
+                afterStop();
+            }
+        }
+        std::function<void()> afterStop;
+    };
+    GateTransfers();
+    auto worker = std::make_unique<StopHook>(session, ucm, FlashingThread::Timeouts{100ms, 100ms});
+    worker->afterStop = [&] {
+        gate.Set();
+        ASSERT_TRUE(Eventually([&] {
+            return capture.Contains("- FlashingThread::flashDataToUcm") ||
+                   capture.Contains("the transfer gave up on this piece");
+        }));
+    };
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
+    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
+    worker->stopAndJoin();
+    Bytes response;
+    EXPECT_FALSE(worker->checkTransferResult(response));
+    EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
+    EXPECT_TRUE(verifier->Stream().empty());
+}
+
 // Without bounds of its own the worker takes them from the configured UCM
 // response time-out: with 50 ms a hanging UCM fails the transfer at once,
 // where a fixed bound of its own would hold the request for a minute.
