@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 
 namespace {
@@ -64,6 +65,21 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
     LogCurrentStatus();
     const Request request(message);
     std::vector<uint8_t> response;
+    // Held until the new transfer is set up: an abort of the previous one
+    // still joining its worker or resetting the programming ends first, and
+    // the checks see what it left.
+    SessionData::TransferLock transfer;
+    if (m_sessionData) {
+        transfer = m_sessionData->LockTransfer(std::chrono::milliseconds(0));
+        if (!transfer.owns_lock()) {
+            LogInfo() << "RequestDownload: waiting for the abort of the previous download" << VLMR_FILE_LINE;
+            transfer = m_sessionData->LockTransfer(m_sessionData->TransferLockTimeout());
+        }
+        if (!transfer.owns_lock()) {
+            return MakeNegativeResponse("ConditionsNotCorrect: the abort of the previous download did not end in time",
+                                        UDS::Nrc::conditionsNotCorrect);
+        }
+    }
     if (!RunChecks(request, response)) {
         return response;
     }

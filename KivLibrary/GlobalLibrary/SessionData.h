@@ -19,6 +19,7 @@
 #include "KivLibrary/Persistency/DatabaseTypes.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -120,6 +121,22 @@ public:
     void SetIvdRequestCluster(const std::string& cluster) override;
     std::string GetIvdCancelCluster() override;
     void SetIvdCancelCluster(const std::string& cluster) override;
+
+    // The abort of a download (its worker stopped and joined, the programming
+    // reset) and the start of a new one exclude each other: a new transfer
+    // opened while the old worker still runs would get its pieces, and the
+    // reset would then overwrite the state and UCM session the new transfer
+    // wrote. AbortLocalTransfer and ResetProgramming take the lock
+    // themselves; a caller that needs several steps in one piece holds it
+    // across them. The lock is recursive and outermost: it is held across
+    // calls into UCM, the database, the conversation and the flashing thread.
+    // Not owned after `timeout`.
+    using TransferLock = std::unique_lock<std::recursive_timed_mutex>;
+    TransferLock LockTransfer(std::chrono::milliseconds timeout);
+    // Bound of every wait for the lock: longer than an abort (the worker's
+    // join and the UCM calls of the reset) and than the start of a download.
+    void SetTransferLockTimeout(std::chrono::milliseconds timeout) { m_transferLockTimeout.store(timeout); }
+    std::chrono::milliseconds TransferLockTimeout() const { return m_transferLockTimeout.load(); }
 
     // The configuration the session was built with; read-only after start-up.
     const std::shared_ptr<KivConfiguration>& GetConfiguration() const { return m_configuration; }
@@ -241,6 +258,8 @@ private:
     // Guards the two cache pointers, the records of the current caches and the
     // pending answers.
     mutable std::mutex m_logisticsMutex;
+    std::recursive_timed_mutex m_transferMutex;
+    std::atomic<std::chrono::milliseconds> m_transferLockTimeout{std::chrono::minutes(5)};
 };
 
 // The integrity bookkeeping is a part of the session object.
