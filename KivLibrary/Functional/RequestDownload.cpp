@@ -137,6 +137,9 @@ CheckResult RequestDownload::SessionUCMCheck(const Request&, std::vector<uint8_t
     if (state != SWupdateState::IDLE && state != SWupdateState::TRANSFER_IN_PROGRESS) {
         return CheckResult::Refuse("ConditionsNotCorrect: SWupdateStatus wrong : " + toString(state));
     }
+    if (!DiagStatusChangesHandled()) {
+        return CheckResult::Refuse("ConditionsNotCorrect: the end of the previous diagnostic session is still handled");
+    }
     if (m_sessionData->Rid029ARunning.load()) {
         return CheckResult::Refuse("ConditionsNotCorrect:: CalcModuleHash_029A is running ");
     }

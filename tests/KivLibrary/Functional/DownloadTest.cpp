@@ -576,6 +576,42 @@ TEST_F(DownloadTest, ARequestDownloadWaitsForTheAbortOfThePreviousOne) {
     }
 }
 
+// While the diagnostic-status thread still acts on the end of a session (it
+// cancels the download), the requests that would act on that download or
+// session are refused, also after their wait for it ran out; once it is
+// done the download goes on.
+TEST_F(DownloadTest, RequestsAreRefusedWhileTheEndOfTheSessionIsHandled) {
+    Rig& r = Make();
+    const Bytes a = Payload(10, 1);
+    ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted);
+    r.stack.Conversation()->SetAnswerTimeout(50ms);
+    {
+        // Stands for the status thread, which has taken the change.
+        const DiagStatusHandlerScope handler;
+        r.stack.Conversation()->NotifyDiagStatusChanged();
+        {
+            std::lock_guard<std::mutex> lock(DiagStatusMutex);
+            DiagStatusHandlerScope::TakeChangesLocked();
+        }
+        capture.Clear();
+        EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, a.size())), Nrc(0x36, 0x22));
+        EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockB, 10)), Nrc(0x34, 0x22));
+        EXPECT_EQ(r.dm.Uds({0x2E, 0xF1, 0x5A, 0x24, 0x03, 0x15, 0, 0, 0, 0x12, 0x34, 0x56}), Nrc(0x2E, 0x22));
+        size_t refusals = 0;
+        for (const std::string& text : capture.Texts()) {
+            refusals +=
+                text.find("ConditionsNotCorrect: the end of the previous diagnostic session is still handled") !=
+                std::string::npos;
+        }
+        EXPECT_EQ(refusals, 3u);
+        EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "TransferStart"}));
+        DiagStatusHandlerScope::ChangesHandled();
+    }
+    r.Send(a);
+    EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+    EXPECT_EQ(r.Received(), (std::vector<Bytes>{a}));
+}
+
 // The dpt stays in this process: the longest record there can be is taken,
 // and whatever abandons an unfinished one gives its memory back.
 TEST_F(DownloadTest, AnAbandonedDptGivesItsMemoryBack) {
