@@ -412,10 +412,40 @@ std::shared_ptr<FlashingThread> SessionData::TakeFlashingThread() {
 }
 
 SessionData::TransferLock SessionData::LockTransfer(std::chrono::milliseconds timeout) {
-    TransferLock lock(m_transferMutex, std::defer_lock);
-    // The steady clock: the system clock may be set while a download waits.
-    (void)lock.try_lock_until(std::chrono::steady_clock::now() + timeout);
-    return lock;
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(m_transferMutex);
+    if (m_transferDepth != 0 && m_transferHolder != self &&
+        !m_transferReleased.wait_for(lock, timeout, [this] { return m_transferDepth == 0; })) {
+        return TransferLock();
+    }
+    m_transferHolder = self;
+    ++m_transferDepth;
+    return TransferLock(this);
+}
+
+SessionData::TransferLock& SessionData::TransferLock::operator=(TransferLock&& other) noexcept {
+    if (this != &other) {
+        unlock();
+        m_session = other.m_session;
+        other.m_session = nullptr;
+    }
+    return *this;
+}
+
+void SessionData::TransferLock::unlock() {
+    SessionData* const session = m_session;
+    if (session == nullptr) {
+        return;
+    }
+    m_session = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(session->m_transferMutex);
+        if (--session->m_transferDepth != 0) {
+            return;
+        }
+        session->m_transferHolder = std::thread::id();
+    }
+    session->m_transferReleased.notify_all();
 }
 
 namespace {

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -27,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class KivConfiguration;
@@ -131,7 +133,22 @@ public:
     // across them. The lock is recursive and outermost: it is held across
     // calls into UCM, the database, the conversation and the flashing thread.
     // Not owned after `timeout`.
-    using TransferLock = std::unique_lock<std::recursive_timed_mutex>;
+    class TransferLock {
+    public:
+        TransferLock() = default;
+        TransferLock(TransferLock&& other) noexcept : m_session(other.m_session) { other.m_session = nullptr; }
+        TransferLock& operator=(TransferLock&& other) noexcept;
+        TransferLock(const TransferLock&) = delete;
+        TransferLock& operator=(const TransferLock&) = delete;
+        ~TransferLock() { unlock(); }
+        bool owns_lock() const { return m_session != nullptr; }
+        void unlock();
+
+    private:
+        friend class SessionData;
+        explicit TransferLock(SessionData* session) : m_session(session) {}
+        SessionData* m_session = nullptr;
+    };
     TransferLock LockTransfer(std::chrono::milliseconds timeout);
     // Bound of every wait for the lock: longer than an abort (the worker's
     // join and the UCM calls of the reset) and than the start of a download.
@@ -258,7 +275,13 @@ private:
     // Guards the two cache pointers, the records of the current caches and the
     // pending answers.
     mutable std::mutex m_logisticsMutex;
-    std::recursive_timed_mutex m_transferMutex;
+    // The transfer lock, built on a plain mutex so that its bounded wait is
+    // a condition wait on the steady clock: holder and depth of the thread
+    // that owns it.
+    std::mutex m_transferMutex;
+    std::condition_variable m_transferReleased;
+    std::thread::id m_transferHolder;
+    uint32_t m_transferDepth = 0;
     std::atomic<std::chrono::milliseconds> m_transferLockTimeout{std::chrono::minutes(5)};
 };
 
