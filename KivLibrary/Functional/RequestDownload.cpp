@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 
 namespace {
@@ -64,6 +65,21 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
     LogCurrentStatus();
     const Request request(message);
     std::vector<uint8_t> response;
+    // Held until the new transfer is set up: an abort of the previous one
+    // still joining its worker or resetting the programming ends first, and
+    // the checks see what it left.
+    SessionData::TransferLock transfer;
+    if (m_sessionData) {
+        transfer = m_sessionData->LockTransfer(std::chrono::milliseconds(0));
+        if (!transfer.owns_lock()) {
+            LogInfo() << "RequestDownload: waiting for the abort of the previous download" << VLMR_FILE_LINE;
+            transfer = m_sessionData->LockTransfer(m_sessionData->TransferLockTimeout());
+        }
+        if (!transfer.owns_lock()) {
+            return MakeNegativeResponse("ConditionsNotCorrect: the abort of the previous download did not end in time",
+                                        UDS::Nrc::conditionsNotCorrect);
+        }
+    }
     if (!RunChecks(request, response)) {
         return response;
     }
@@ -120,6 +136,9 @@ CheckResult RequestDownload::SessionUCMCheck(const Request&, std::vector<uint8_t
     const SWupdateState state = m_sessionData->GetSWupdateState();
     if (state != SWupdateState::IDLE && state != SWupdateState::TRANSFER_IN_PROGRESS) {
         return CheckResult::Refuse("ConditionsNotCorrect: SWupdateStatus wrong : " + toString(state));
+    }
+    if (!DiagStatusChangesHandled()) {
+        return CheckResult::Refuse("ConditionsNotCorrect: the end of the previous diagnostic session is still handled");
     }
     if (m_sessionData->Rid029ARunning.load()) {
         return CheckResult::Refuse("ConditionsNotCorrect:: CalcModuleHash_029A is running ");

@@ -1,6 +1,7 @@
 #include "KivLibrary/Functional/TransferData.h"
 
 #include "KivLibrary/Functional/FlashingThread.h"
+#include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
@@ -57,6 +58,10 @@ bool TransferData::IsRepetition(uint8_t counter) const {
 CheckResult TransferData::IsSessionInterfaceAndUCMAvailable(const Request&, std::vector<uint8_t>&) {
     if (!m_sessionData || !m_ucmAdaptor || !m_sessionData->GetConfiguration()) {
         return CheckResult::Refuse("ConditionsNotCorrect: session or ucmClient nullptr!");
+    }
+    // The piece would go to a download that is being cancelled.
+    if (!DiagStatusChangesHandled()) {
+        return CheckResult::Refuse("ConditionsNotCorrect: the end of the previous diagnostic session is still handled");
     }
     return CheckResult::Pass();
 }

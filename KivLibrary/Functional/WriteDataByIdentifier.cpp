@@ -1,5 +1,6 @@
 #include "KivLibrary/Functional/WriteDataByIdentifier.h"
 
+#include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Logger/Logging.h"
 
@@ -36,7 +37,15 @@ std::vector<uint8_t> WriteDataByIdentifier::Process(const UDS::Message& message)
 }
 
 CheckResult WriteDataByIdentifier::CheckPrerequisites(const Request&, std::vector<uint8_t>&) {
-    if (!m_ucmAdaptor || !m_sessionData || !m_sessionData->IsRequestDownloadFinished() || !m_storage) {
+    if (!m_ucmAdaptor || !m_sessionData || !m_storage) {
+        return CheckResult::Refuse("ConditionsNotCorrect: one of the services is down!");
+    }
+    // The fingerprint would be written into a session whose programming is
+    // being reset; first, as the reset also ends the open download.
+    if (!DiagStatusChangesHandled()) {
+        return CheckResult::Refuse("ConditionsNotCorrect: the end of the previous diagnostic session is still handled");
+    }
+    if (!m_sessionData->IsRequestDownloadFinished()) {
         return CheckResult::Refuse("ConditionsNotCorrect: one of the services is down!");
     }
     return CheckResult::Pass();

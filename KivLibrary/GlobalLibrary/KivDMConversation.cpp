@@ -26,7 +26,17 @@ constexpr const char* kIdentifierHandler = "KivDMConversation::identifier_change
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
+// Under DiagStatusMutex.
+bool DiagStatusSettledLocked() {
+    return !DiagStatusHandlerRunning || (DiagStatusChangesPending == 0 && !DiagStatusChangesInHand);
+}
+
 }  // namespace
+
+bool DiagStatusChangesHandled() {
+    std::lock_guard<std::mutex> lock(DiagStatusMutex);
+    return DiagStatusSettledLocked();
+}
 
 DiagStatusHandlerScope::DiagStatusHandlerScope() {
     std::lock_guard<std::mutex> lock(DiagStatusMutex);
@@ -241,9 +251,7 @@ void KivDMConversation::ApplyQueuedStatuses(const std::shared_ptr<Proxy>& proxy)
 }
 
 void KivDMConversation::AwaitDiagStatusHandled() const {
-    const auto settled = [] {
-        return !DiagStatusHandlerRunning || (DiagStatusChangesPending == 0 && !DiagStatusChangesInHand);
-    };
+    const auto settled = [] { return DiagStatusSettledLocked(); };
     std::unique_lock<std::mutex> lock(DiagStatusMutex);
     if (settled()) {
         return;
@@ -251,6 +259,8 @@ void KivDMConversation::AwaitDiagStatusHandled() const {
     const auto timeout = m_answerTimeout.load();
     LogInfo() << "KivDMConversation: waiting until the diagnostic status change is handled" << VLMR_FILE_LINE;
     if (!DiagStatusConditionVariable.wait_for(lock, timeout, settled)) {
+        // The services that would act on the ending session refuse the
+        // request (DiagStatusChangesHandled); the others go on.
         LogWarn() << "KivDMConversation: the diagnostic status change was not handled within " << timeout.count()
                   << " ms" << VLMR_FILE_LINE;
     }

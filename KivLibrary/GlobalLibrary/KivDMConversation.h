@@ -61,6 +61,12 @@ public:
     static void ChangesHandled();
 };
 
+// False while the diagnostic-status thread has changes it has not acted on
+// yet, e.g. still cancels the download of a session that ended. A request
+// that would act on that download or session is refused meanwhile rather
+// than running against it.
+bool DiagStatusChangesHandled();
+
 struct ConversationState {
     uint8_t activityStatus = 1;  // inactive until the first Status answer
     std::string diagnosticSession;

@@ -411,7 +411,58 @@ std::shared_ptr<FlashingThread> SessionData::TakeFlashingThread() {
     return std::move(m_flashingThread);
 }
 
+SessionData::TransferLock SessionData::LockTransfer(std::chrono::milliseconds timeout) {
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(m_transferMutex);
+    if (m_transferDepth != 0 && m_transferHolder != self &&
+        !m_transferReleased.wait_for(lock, timeout, [this] { return m_transferDepth == 0; })) {
+        return TransferLock();
+    }
+    m_transferHolder = self;
+    ++m_transferDepth;
+    return TransferLock(this);
+}
+
+SessionData::TransferLock& SessionData::TransferLock::operator=(TransferLock&& other) noexcept {
+    if (this != &other) {
+        unlock();
+        m_session = other.m_session;
+        other.m_session = nullptr;
+    }
+    return *this;
+}
+
+void SessionData::TransferLock::unlock() {
+    SessionData* const session = m_session;
+    if (session == nullptr) {
+        return;
+    }
+    m_session = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(session->m_transferMutex);
+        if (--session->m_transferDepth != 0) {
+            return;
+        }
+        session->m_transferHolder = std::thread::id();
+    }
+    session->m_transferReleased.notify_all();
+}
+
+namespace {
+// An abort that finds a download start still running after the bound goes
+// on without the lock: the end of a session must not be lost.
+SessionData::TransferLock LockForAbort(SessionData& session, const char* caller) {
+    SessionData::TransferLock lock = session.LockTransfer(session.TransferLockTimeout());
+    if (!lock.owns_lock()) {
+        LogError() << caller << ": the start of a download did not end within " << session.TransferLockTimeout().count()
+                   << " ms; going on without waiting for it" << VLMR_FILE_LINE;
+    }
+    return lock;
+}
+}  // namespace
+
 void SessionData::AbortLocalTransfer() {
+    const TransferLock transfer = LockForAbort(*this, "SessionData::AbortLocalTransfer");
     std::shared_ptr<DownloadWorker> worker = TakeFlashingThread();
     if (worker) {
         LogInfo() << "SessionData::AbortLocalTransfer: stopping the download worker" << VLMR_FILE_LINE;
@@ -655,6 +706,8 @@ void SessionData::ResetProgramming(const std::shared_ptr<UCM::UCMAdaptorInterfac
                                    const std::shared_ptr<PersistentDataStorage>& database,
                                    const std::shared_ptr<KivDMConversation>& conversation,
                                    const std::shared_ptr<DTCService>& cleanupDtc) {
+    // The state is read under the lock: a download starting meanwhile changes it.
+    const TransferLock transfer = LockForAbort(*this, "SessionData::ResetProgramming");
     const SWupdateState state = GetSWupdateState();
     if (state != SWupdateState::TRANSFER_IN_PROGRESS && state != SWupdateState::INSTALL_IN_PROGRESS) {
         LogInfo() << "ResetProgramming: wrong State for Reset Programming; nothing to do." << VLMR_FILE_LINE;

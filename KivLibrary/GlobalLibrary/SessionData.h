@@ -19,6 +19,8 @@
 #include "KivLibrary/Persistency/DatabaseTypes.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -26,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class KivConfiguration;
@@ -120,6 +123,37 @@ public:
     void SetIvdRequestCluster(const std::string& cluster) override;
     std::string GetIvdCancelCluster() override;
     void SetIvdCancelCluster(const std::string& cluster) override;
+
+    // The abort of a download (its worker stopped and joined, the programming
+    // reset) and the start of a new one exclude each other: a new transfer
+    // opened while the old worker still runs would get its pieces, and the
+    // reset would then overwrite the state and UCM session the new transfer
+    // wrote. AbortLocalTransfer and ResetProgramming take the lock
+    // themselves; a caller that needs several steps in one piece holds it
+    // across them. The lock is recursive and outermost: it is held across
+    // calls into UCM, the database, the conversation and the flashing thread.
+    // Not owned after `timeout`.
+    class TransferLock {
+    public:
+        TransferLock() = default;
+        TransferLock(TransferLock&& other) noexcept : m_session(other.m_session) { other.m_session = nullptr; }
+        TransferLock& operator=(TransferLock&& other) noexcept;
+        TransferLock(const TransferLock&) = delete;
+        TransferLock& operator=(const TransferLock&) = delete;
+        ~TransferLock() { unlock(); }
+        bool owns_lock() const { return m_session != nullptr; }
+        void unlock();
+
+    private:
+        friend class SessionData;
+        explicit TransferLock(SessionData* session) : m_session(session) {}
+        SessionData* m_session = nullptr;
+    };
+    TransferLock LockTransfer(std::chrono::milliseconds timeout);
+    // Bound of every wait for the lock: longer than an abort (the worker's
+    // join and the UCM calls of the reset) and than the start of a download.
+    void SetTransferLockTimeout(std::chrono::milliseconds timeout) { m_transferLockTimeout.store(timeout); }
+    std::chrono::milliseconds TransferLockTimeout() const { return m_transferLockTimeout.load(); }
 
     // The configuration the session was built with; read-only after start-up.
     const std::shared_ptr<KivConfiguration>& GetConfiguration() const { return m_configuration; }
@@ -241,6 +275,14 @@ private:
     // Guards the two cache pointers, the records of the current caches and the
     // pending answers.
     mutable std::mutex m_logisticsMutex;
+    // The transfer lock, built on a plain mutex so that its bounded wait is
+    // a condition wait on the steady clock: holder and depth of the thread
+    // that owns it.
+    std::mutex m_transferMutex;
+    std::condition_variable m_transferReleased;
+    std::thread::id m_transferHolder;
+    uint32_t m_transferDepth = 0;
+    std::atomic<std::chrono::milliseconds> m_transferLockTimeout{std::chrono::minutes(5)};
 };
 
 // The integrity bookkeeping is a part of the session object.

@@ -437,6 +437,10 @@ void KivRuntime::diag_status_changed_proc() {
 }
 
 void KivRuntime::cancel_sw_download() {
+    // One piece: a RequestDownload waits until the reset is done, so that the
+    // reset never overwrites the state of the transfer it opens. Taken by
+    // the two calls as well, which go on without it after the bound.
+    SessionData::TransferLock transfer = m_sessionData->LockTransfer(m_sessionData->TransferLockTimeout());
     // A download of either kind ends with the conversation, also a dpt
     // transfer in IDLE that UCM never saw.
     m_sessionData->AbortLocalTransfer();
@@ -448,6 +452,9 @@ void KivRuntime::cancel_sw_download() {
     }
     LogInfo() << "KivRuntime::cancel_sw_download: call GlobalData::ResetProgramming()" << VLMR_FILE_LINE;
     m_sessionData->ResetProgramming(m_ucmAdaptor, m_storage, m_conversation, m_cleanupErrorDtc);
+    if (transfer.owns_lock()) {
+        transfer.unlock();
+    }
     const std::shared_ptr<AutonomousCheck> check = AutonomousCheckInSlot();
     if (m_sessionData->IsStatusAllowingIVDCheck() && !m_sessionData->AutonomousCheckDone && check) {
         LogInfo() << "SessionData::ResetProgramming: do retrigger of AutonomousCheck" << VLMR_FILE_LINE;

@@ -516,6 +516,102 @@ TEST_F(DownloadTest, ARefusedRequestDownloadLeavesTheOpenTransferAsItWas) {
     }
 }
 
+// The end of a session aborts a download whose worker is still in a UCM
+// call. A RequestDownload sent meanwhile waits until the worker is joined and
+// the programming reset, so neither the old piece nor the reset reaches the
+// transfer it opens.
+TEST_F(DownloadTest, ARequestDownloadWaitsForTheAbortOfThePreviousOne) {
+    const Bytes a = Payload(8192, 1);
+    const Bytes b = Payload(10, 2);
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> abort;
+        Bytes request;
+        Bytes answer;
+        std::function<void(Rig&)> after;
+    };
+    const Case cases[] = {
+        {"the end of the session, then a dpt", [](Rig& r) { r.Session()->AbortLocalTransfer(); },
+         RequestDownloadFrame(kDpt, 10), kDownloadAccepted,
+         [&](Rig& r) {
+             r.Send(b);
+             EXPECT_TRUE(WaitUntil([&] { return r.Session()->GetRFS()->GetData() == b; }));
+             EXPECT_TRUE(r.Session()->GetRFS()->IsTransferActive());
+         }},
+        // The reset cancels the conversation, so the request finds the
+        // security access gone and nothing of it reaches UCM.
+        {"the reset of the programming",
+         [](Rig& r) {
+             r.Session()->ResetProgramming(r.stack.Ucm(), r.stack.Storage(), r.stack.Conversation(), nullptr);
+         },
+         RequestDownloadFrame(kBlockB, 10), Nrc(0x34, 0x33),
+         [](Rig& r) {
+             EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
+             EXPECT_EQ(r.Methods(),
+                       (std::vector<std::string>{"Start", "TransferStart", "TransferData", "TransferExit", "Close"}));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig& r = Make();
+        ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+        r.ucm.SetFault(UcmMethod::kTransferData, UcmFault::Drop());
+        r.Send(Bytes(a.begin(), a.begin() + 4093));
+        ASSERT_TRUE(WaitUntil([&] { return r.ucm.CountCalls(UcmMethod::kTransferData) == 1; }));
+
+        std::thread abort([&] { c.abort(r); });
+        EXPECT_TRUE(WaitUntil(
+            [&] { return capture.Contains("SessionData::AbortLocalTransfer: stopping the download worker"); }));
+        Bytes answer;
+        std::thread request([&] { answer = r.dm.Uds(c.request); });
+        EXPECT_TRUE(WaitUntil(
+            [&] { return capture.Contains("RequestDownload: waiting for the abort of the previous download"); }));
+        EXPECT_EQ(r.ucm.ReleaseDropped(), 1u);
+        abort.join();
+        request.join();
+
+        EXPECT_EQ(answer, c.answer);
+        c.after(r);
+    }
+}
+
+// While the diagnostic-status thread still acts on the end of a session (it
+// cancels the download), the requests that would act on that download or
+// session are refused, also after their wait for it ran out; once it is
+// done the download goes on.
+TEST_F(DownloadTest, RequestsAreRefusedWhileTheEndOfTheSessionIsHandled) {
+    Rig& r = Make();
+    const Bytes a = Payload(10, 1);
+    ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted);
+    r.stack.Conversation()->SetAnswerTimeout(50ms);
+    {
+        // Stands for the status thread, which has taken the change.
+        const DiagStatusHandlerScope handler;
+        r.stack.Conversation()->NotifyDiagStatusChanged();
+        {
+            std::lock_guard<std::mutex> lock(DiagStatusMutex);
+            DiagStatusHandlerScope::TakeChangesLocked();
+        }
+        capture.Clear();
+        EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, a.size())), Nrc(0x36, 0x22));
+        EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockB, 10)), Nrc(0x34, 0x22));
+        EXPECT_EQ(r.dm.Uds({0x2E, 0xF1, 0x5A, 0x24, 0x03, 0x15, 0, 0, 0, 0x12, 0x34, 0x56}), Nrc(0x2E, 0x22));
+        size_t refusals = 0;
+        for (const std::string& text : capture.Texts()) {
+            refusals +=
+                text.find("ConditionsNotCorrect: the end of the previous diagnostic session is still handled") !=
+                std::string::npos;
+        }
+        EXPECT_EQ(refusals, 3u);
+        EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "TransferStart"}));
+        DiagStatusHandlerScope::ChangesHandled();
+    }
+    r.Send(a);
+    EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+    EXPECT_EQ(r.Received(), (std::vector<Bytes>{a}));
+}
+
 // The dpt stays in this process: the longest record there can be is taken,
 // and whatever abandons an unfinished one gives its memory back.
 TEST_F(DownloadTest, AnAbandonedDptGivesItsMemoryBack) {
