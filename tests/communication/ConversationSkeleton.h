@@ -35,23 +35,44 @@ public:
         StopMethodDispatcher();
     }
 
-    // From now on Cancel and the Status getter answer only at ReleaseHeld.
+    // From now on Cancel and the Status getter answer only when released.
+    // Both reach the skeleton on a method thread of their own, so a call can
+    // still be on its way after its caller has given up on it: count held
+    // calls by kind, never by differences of a total.
     void HoldAnswers() {
         std::lock_guard<std::mutex> lock(m_heldMutex);
         m_holding = true;
         Status.RegisterGetHandler([this] {
             std::lock_guard<std::mutex> held(m_heldMutex);
+            if (!m_holding) {
+                return jux::com::MakeReadyFuture(m_answer);
+            }
             m_heldStatus.emplace_back();
             return m_heldStatus.back().get_future();
         });
     }
 
-    // Answers what was held; a status Get answers `status`.
-    void ReleaseHeld(const StatusType& status) {
+    // Answers the held Cancel calls only; status reads stay held.
+    void ReleaseHeldCancels() {
+        std::vector<jux::com::Promise<void>> cancelAnswers;
+        {
+            std::lock_guard<std::mutex> lock(m_heldMutex);
+            cancelAnswers.swap(m_heldCancel);
+        }
+        for (auto& answer : cancelAnswers) {
+            answer.set_value();
+        }
+    }
+
+    // Answers what was held and whatever arrives later: a status read with
+    // `status`.
+    void StopHolding(const StatusType& status) {
         std::vector<jux::com::Promise<StatusType>> statusAnswers;
         std::vector<jux::com::Promise<void>> cancelAnswers;
         {
             std::lock_guard<std::mutex> lock(m_heldMutex);
+            m_holding = false;
+            m_answer = status;
             statusAnswers.swap(m_heldStatus);
             cancelAnswers.swap(m_heldCancel);
         }
@@ -63,9 +84,14 @@ public:
         }
     }
 
-    std::size_t HeldCount() {
+    std::size_t HeldStatusReads() {
         std::lock_guard<std::mutex> lock(m_heldMutex);
-        return m_heldStatus.size() + m_heldCancel.size();
+        return m_heldStatus.size();
+    }
+
+    std::size_t HeldCancels() {
+        std::lock_guard<std::mutex> lock(m_heldMutex);
+        return m_heldCancel.size();
     }
 
     jux::com::Future<void> Cancel() override {
@@ -93,6 +119,7 @@ public:
 private:
     std::mutex m_heldMutex;
     bool m_holding = false;
+    StatusType m_answer;
     std::vector<jux::com::Promise<StatusType>> m_heldStatus;
     std::vector<jux::com::Promise<void>> m_heldCancel;
 };
