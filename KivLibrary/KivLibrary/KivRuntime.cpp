@@ -210,7 +210,12 @@ void KivRuntime::release_collaborators() {
     }
     if (m_workerThread) {
         m_context.workerThread.reset();
+        const std::shared_ptr<IWorkerThread> worker = m_workerThread;
         SafeShutDown(m_workerThread);
+        // The autonomous check holds the worker too, and a task that comes
+        // later (a UCM answer, a supervision time-out) would drive the state
+        // machine with this runtime's logger after the runtime is gone.
+        worker->Shutdown();
     }
 }
 

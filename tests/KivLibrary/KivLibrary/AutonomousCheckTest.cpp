@@ -211,7 +211,12 @@ struct CheckBench {
     ~CheckBench() {
         startTimer->timer_stop();
         pauseTimer->timer_stop();
+        // The check holds the worker too; as the runtime does, the thread is
+        // stopped itself, so that no later task drives the machine with this
+        // bench's logger once it is gone.
+        const std::shared_ptr<IWorkerThread> running = worker;
         SafeShutDown(worker);
+        running->Shutdown();
         ucm->Join();
         FastShutDown::Set(false);
         ara::per::testhook::Reset();

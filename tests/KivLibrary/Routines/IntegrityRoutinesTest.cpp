@@ -109,7 +109,11 @@ public:
         for (const auto& timer : {startTimer, pauseTimer}) {
             timer->timer_stop();
         }
+        // The check holds the worker too: stop the thread itself, so that no
+        // later task drives the machine with this fixture's logger.
+        const std::shared_ptr<IWorkerThread> running = worker;
         SafeShutDown(worker);
+        running->Shutdown();
         checkSlot.reset();
         stateMachine.reset();
         adaptor.reset();

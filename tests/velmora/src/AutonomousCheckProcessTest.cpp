@@ -288,6 +288,18 @@ TEST_F(AutonomousCheckProcessTest, CancelDuringAPendingRequestFreesAWaitingDownl
     EXPECT_TRUE(RestsInIdle(false));
 }
 
+// The check's worker ends with the process, whoever still holds it: an
+// answer or a supervision time-out that comes later finds no thread to drive
+// the state machine, whose logger belonged to the runtime.
+TEST_F(AutonomousCheckProcessTest, NothingOfTheCheckRunsOnceTheProcessHasStopped) {
+    m_arrange = [this] { ucm.SetFault(UcmMethod::kGetSwClusterIntegrity, UcmFault::Drop()); };
+    StartProcess({100ms, 100ms, 2});
+    ASSERT_TRUE(Eventually([this] { return Session().GetIvdRequestCluster() == Cluster(1); }));
+    Stop(m_process);
+    ucm.ReleaseDropped();  // the answer comes after the end
+    EXPECT_EQ(m_context.workerThread->Invoke([] {}), 0U) << "the worker still runs";
+}
+
 TEST_F(AutonomousCheckProcessTest, FastShutdownMovesTheCompletedInstallationAndPausesTheCheck) {
     m_arrange = [this] { ucm.SetFault(UcmMethod::kGetSwClusterIntegrity, UcmFault::Drop()); };
     StartProcess({200ms, 200ms, 2});
