@@ -66,9 +66,16 @@ bool UCMSessionSelfRepairImpl::UCMSessionHangingCheck() {
     LogInfo() << "UCMSessionHangingCheck: current sessionId " << id << VLMR_FILE_LINE;
     LogInfo() << "UCMSessionHangingCheck: CurrentStatus event " << m_sessionData->GetProgrammingStateText()
               << VLMR_FILE_LINE;
-    const CurrentStatusType status = m_sessionData->GetProgrammingState();
+    CurrentStatusType status = m_sessionData->GetProgrammingState();
     if (status == SessionData::kProgrammingStateBusy && id == SessionData::kNoUcmSession) {
-        return SessionAutoRepair();
+        // The notification of a close this process has just made may still
+        // be on its way: ask UCM before a repair walks its sessions. Without
+        // an answer the notified value stands.
+        UpdateCurrentStatus();
+        status = m_sessionData->GetProgrammingState();
+        if (status == SessionData::kProgrammingStateBusy) {
+            return SessionAutoRepair();
+        }
     }
     if (status == kNotReported) {
         LogInfo() << "UCMSessionHangingCheck: repair can't be started, ucm might be down" << VLMR_FILE_LINE;

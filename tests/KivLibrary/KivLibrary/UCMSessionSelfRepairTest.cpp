@@ -41,6 +41,7 @@ struct Case {
     std::vector<std::string> logs;
     SWupdateState finalState;
     std::chrono::milliseconds walkBound = UCMSessionSelfRepairImpl::kDefaultWalkBound;
+    uint8_t ucmStatus = kBusy;  // what GetCurrentStatus answers first
 };
 
 Calls Walk(uint32_t from, uint32_t to) {
@@ -101,12 +102,27 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          3u,
          {},
          true,
-         Concat({"Start", "Close(5,false)"}, Walk(4, 3)),
+         Concat({"GetCurrentStatus", "Start", "Close(5,false)"}, Walk(4, 3)),
          {"SessionAutoRepair: New sessionId 5", "SessionAutoRepair: SessionId 5 closed",
           "SessionAutoRepair: commitUpdate/Close completed for sessionId 4",
           "SessionAutoRepair: CurrentStatus event BUSY", "UpdateCurrentStatus: CurrentStatusREADY",
           "SessionAutoRepair: successfully repaired"},
          SWupdateState::IDLE},
+        // The notification still says BUSY after the process's own close;
+        // UCM, asked, is READY: nothing to repair.
+        {"busy as last notified, ready when asked",
+         kBusy,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {},
+         true,
+         {"GetCurrentStatus"},
+         {"UpdateCurrentStatus: CurrentStatusREADY", "UCMSessionHangingCheck: repair not needed"},
+         SWupdateState::TRANSFER_IN_PROGRESS,
+         UCMSessionSelfRepairImpl::kDefaultWalkBound,
+         kReady},
         {"unreadable session id counts as none",
          kBusy,
          std::nullopt,
@@ -115,7 +131,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          1u,
          {},
          true,
-         Concat({"Start", "Close(2,false)"}, Walk(1, 1)),
+         Concat({"GetCurrentStatus", "Start", "Close(2,false)"}, Walk(1, 1)),
          {"UCMSessionHangingCheck: failed to read UCM session ID", "SessionAutoRepair: successfully repaired"},
          SWupdateState::IDLE},
         {"a session that cannot be committed is skipped",
@@ -126,8 +142,8 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          2u,
          {"CommitUpdate(3,true)"},
          true,
-         {"Start", "Close(4,false)", "CommitUpdate(3,true)", "GetCurrentStatus", "CommitUpdate(2,true)",
-          "Close(2,false)", "GetCurrentStatus"},
+         {"GetCurrentStatus", "Start", "Close(4,false)", "CommitUpdate(3,true)", "GetCurrentStatus",
+          "CommitUpdate(2,true)", "Close(2,false)", "GetCurrentStatus"},
          {"SessionAutoRepair: commitUpdate/Close failed for sessionId 3", "SessionAutoRepair: successfully repaired"},
          SWupdateState::IDLE},
         {"new id 1 walks nothing",
@@ -138,7 +154,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {},
          false,
-         {"Start", "Close(1,false)"},
+         {"GetCurrentStatus", "Start", "Close(1,false)"},
          {"SessionAutoRepair: repair failed"},
          SWupdateState::TRANSFER_IN_PROGRESS},
         {"new id 0 walks nothing",
@@ -149,7 +165,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {},
          false,
-         {"Start", "Close(0,false)"},
+         {"GetCurrentStatus", "Start", "Close(0,false)"},
          {"SessionAutoRepair: repair failed"},
          SWupdateState::TRANSFER_IN_PROGRESS},
         {"the walk stops after 32 ids",
@@ -160,7 +176,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {},
          false,
-         Concat({"Start", "Close(1000,false)"}, Walk(999, 968)),
+         Concat({"GetCurrentStatus", "Start", "Close(1000,false)"}, Walk(999, 968)),
          {"SessionAutoRepair: repair failed"},
          SWupdateState::TRANSFER_IN_PROGRESS},
         {"ucm gives no status: the walk stops",
@@ -171,7 +187,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {"GetCurrentStatus"},
          false,
-         Concat({"Start", "Close(5,false)"}, Walk(4, 4)),
+         Concat({"GetCurrentStatus", "Start", "Close(5,false)"}, Walk(4, 4)),
          {"SessionAutoRepair: UCM gives no status, walk stopped at sessionId 4"},
          SWupdateState::TRANSFER_IN_PROGRESS},
         {"bound passed during the first call: the walk stops there",
@@ -182,7 +198,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {},
          false,
-         {"Start", "Close(5,false)", "CommitUpdate(4,true)"},
+         {"GetCurrentStatus", "Start", "Close(5,false)", "CommitUpdate(4,true)"},
          {"SessionAutoRepair: walk stopped after 0 ms at sessionId 4", "SessionAutoRepair: repair failed"},
          SWupdateState::TRANSFER_IN_PROGRESS,
          std::chrono::milliseconds(0)},
@@ -194,7 +210,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {"Start"},
          false,
-         {"Start"},
+         {"GetCurrentStatus", "Start"},
          {"SessionAutoRepair: Start session failed"},
          SWupdateState::TRANSFER_IN_PROGRESS},
         {"close of the new session refused",
@@ -205,7 +221,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {"Close(5,false)"},
          false,
-         {"Start", "Close(5,false)"},
+         {"GetCurrentStatus", "Start", "Close(5,false)"},
          {"SessionAutoRepair: Close session failed"},
          SWupdateState::TRANSFER_IN_PROGRESS},
     };
@@ -229,7 +245,7 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
 
         auto ucm = std::make_shared<testsupport::CallLogUcm>();
         ucm->startId = c.newId;
-        ucm->currentStatus = kBusy;
+        ucm->currentStatus = c.ucmStatus;
         for (const auto& call : c.failing) {
             ucm->Fail(call);
         }
