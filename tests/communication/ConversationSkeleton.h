@@ -84,11 +84,6 @@ public:
         }
     }
 
-    std::size_t HeldStatusReads() {
-        std::lock_guard<std::mutex> lock(m_heldMutex);
-        return m_heldStatus.size();
-    }
-
     std::size_t HeldCancels() {
         std::lock_guard<std::mutex> lock(m_heldMutex);
         return m_heldCancel.size();
