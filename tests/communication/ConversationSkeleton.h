@@ -5,6 +5,7 @@
 #define TESTS_COMMUNICATION_CONVERSATIONSKELETON_H
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -44,7 +45,7 @@ public:
         m_holding = true;
         Status.RegisterGetHandler([this] {
             std::lock_guard<std::mutex> held(m_heldMutex);
-            if (!m_holding) {
+            if (!m_holding || (m_holdStatusFrom && !m_holdStatusFrom())) {
                 return jux::com::MakeReadyFuture(m_answer);
             }
             m_heldStatus.emplace_back();
@@ -61,6 +62,24 @@ public:
         }
         for (auto& answer : cancelAnswers) {
             answer.set_value();
+        }
+    }
+
+    // Answers the held status reads and the later ones with `status` until
+    // `from` is true, and holds them again from then on; Cancel calls stay held. A
+    // read that a handler is still about to make must not wait the long
+    // time-out meant for the read the test is after, as the next
+    // notification waits behind it.
+    void AnswerStatusReadsUntil(const StatusType& status, std::function<bool()> from) {
+        std::vector<jux::com::Promise<StatusType>> statusAnswers;
+        {
+            std::lock_guard<std::mutex> lock(m_heldMutex);
+            m_answer = status;
+            m_holdStatusFrom = std::move(from);
+            statusAnswers.swap(m_heldStatus);
+        }
+        for (auto& answer : statusAnswers) {
+            answer.set_value(status);
         }
     }
 
@@ -114,6 +133,7 @@ public:
 private:
     std::mutex m_heldMutex;
     bool m_holding = false;
+    std::function<bool()> m_holdStatusFrom;
     StatusType m_answer;
     std::vector<jux::com::Promise<StatusType>> m_heldStatus;
     std::vector<jux::com::Promise<void>> m_heldCancel;
