@@ -97,14 +97,18 @@ void KivDMConversation::SetAndSubscribeReceiveHandler() {
 }
 
 void KivDMConversation::registerConversation(const zov::dm::types::MetaInfoType& metaInfo) {
-    if (m_registered.load()) {
+    // Read once: a request that found no registration must not pass on
+    // because another one registered meanwhile, before that one's status
+    // read is in (Register waits for it).
+    const bool registered = m_registered.load();
+    if (registered) {
         LogInfo() << "Already registered diagnosticconversation with DM" << VLMR_FILE_LINE;
         // The notification of what the manager changed before it forwarded
         // this request may still be on its way.
         status_changed();
     }
     // Not registered, or the catching up found the conversation ended.
-    if (!m_registered.load()) {
+    if (!registered || !m_registered.load()) {
         Register(metaInfo);
     }
     AwaitDiagStatusHandled();
