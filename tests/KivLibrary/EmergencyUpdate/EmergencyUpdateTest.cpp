@@ -282,6 +282,36 @@ TEST_F(EmergencyUpdateTest, MarkerLeftAfterTheSyncIsNotAppliedTwice) {
     EXPECT_EQ(again.installedBlocks[0].m_programmingAttempts, 5);
 }
 
+// Whether a marker was applied is decided by its bytes: a key left by an
+// earlier installation (the power went after its marker files were removed,
+// before the key was) does not hide a new marker.
+TEST_F(EmergencyUpdateTest, TheAppliedKeyCountsOnlyForTheSameMarkerBytes) {
+    const struct {
+        const char* name;
+        std::string applied;
+        uint16_t attempts;  // of block 5, seeded with 3
+    } cases[] = {
+        {"key of an earlier installation", "HEADER--EARLY1..\x24\x12\x01", 4},
+        {"key of this marker", Marker(), 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SeedDatabase(true);
+        {
+            auto db = CreatePersistentDataStorage(testsupport::DatabaseConfiguration(), CreateAraPersistency);
+            ASSERT_TRUE(db);
+            ASSERT_TRUE(db->WriteEmergencyApplied(std::vector<uint8_t>(c.applied.begin(), c.applied.end())));
+            ASSERT_TRUE(db->SyncToStorage());
+        }
+        WriteMarkers();
+        const DbSnapshot db = Restart();
+        ASSERT_FALSE(db.installedBlocks.empty());
+        EXPECT_EQ(db.installedBlocks[0].m_programmingAttempts, c.attempts);
+        EXPECT_FALSE(Exists(kMarkerA));
+        EXPECT_FALSE(Exists(kMarkerB));
+    }
+}
+
 // The write that records the marker as applied fails, alone or also in the
 // rewrite after a reconnect: the start-up's last sync carries it with the
 // records, so the next start does not count the installation again.
