@@ -78,6 +78,7 @@ bool EmergencyUpdateImpl::HasEmergencyInstallInfo() {
 }
 
 bool EmergencyUpdateImpl::Check_Database() {
+    m_refused = false;
     const std::vector<uint8_t> marker = ReadMarker();
     // A journal file of an earlier version proves nothing: the database says
     // what was applied.
@@ -96,6 +97,7 @@ bool EmergencyUpdateImpl::Check_Database() {
         LogError() << "EmergencyUpdate: no logical blocks in the ACTIVE logistics files; the emergency installation "
                       "is not applied, the records and the marker files are kept"
                    << VLMR_FILE_LINE;
+        m_refused = true;
         return false;
     }
 

@@ -11,7 +11,8 @@
 // later installation with the same marker bytes counts again.
 //
 // Without logical blocks in the ACTIVE logistics nothing is applied: the
-// records and the marker files stay as they are.
+// records and the marker files stay as they are, and the start goes on as
+// one without a marker.
 //
 // Threading: runs once on the runtime thread during start-up; no lock.
 #ifndef KIVLIBRARY_EMERGENCYUPDATE_EMERGENCYUPDATE_H
@@ -59,6 +60,9 @@ public:
     virtual bool HasEmergencyInstallInfo();
     // Result: the persisted partition to update was removed.
     virtual bool Check_Database();
+    // The last Check_Database left the records and the marker files as they
+    // were (no logical blocks in the ACTIVE logistics).
+    bool Refused() const { return m_refused; }
 
     // Serial from offset 8, date from offset 16; missing bytes keep their
     // defaults. Leaves the marker files in place.
@@ -84,6 +88,7 @@ private:
     const std::string m_markerPathB;
     const std::string m_journalPath;
     FileOperations m_files;
+    bool m_refused = false;
 };
 
 std::shared_ptr<EmergencyUpdateImpl> CreateEmergencyUpdate(std::shared_ptr<KivConfiguration> configuration,

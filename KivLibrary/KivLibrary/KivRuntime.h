@@ -106,7 +106,8 @@ private:
     bool continue_rollback(SWupdateState state, uint32_t sessionId, bool& ok);
     SWupdateState CurrentSwState();
     void import_active_logistics();
-    // Applies an emergency installation found at start; false when there was none.
+    // Applies an emergency installation found at start; false when there was
+    // none or it was refused.
     bool start_emergency_update();
 
     bool StopRequested() const;

@@ -127,6 +127,13 @@ bool KivRuntime::start_emergency_update() {
         return false;
     }
     (void)m_emergencyUpdate->Check_Database();
+    if (m_emergencyUpdate->Refused()) {
+        // Its marker stays for a later start; taking this start as an
+        // emergency one would skip the completion of a waiting update on
+        // every start until then.
+        LogWarn() << "KivRuntime: emergency update not applied; starting as without one" << VLMR_FILE_LINE;
+        return false;
+    }
     return true;
 }
 

@@ -69,9 +69,13 @@ bool UCMSessionSelfRepairImpl::UCMSessionHangingCheck() {
     CurrentStatusType status = m_sessionData->GetProgrammingState();
     if (status == SessionData::kProgrammingStateBusy && id == SessionData::kNoUcmSession) {
         // The notification of a close this process has just made may still
-        // be on its way: ask UCM before a repair walks its sessions. Without
-        // an answer the notified value stands.
-        UpdateCurrentStatus();
+        // be on its way: ask UCM before a repair walks its sessions. A UCM
+        // that does not answer would not answer the repair's Start either:
+        // one response time-out is enough to learn that.
+        if (!UpdateCurrentStatus()) {
+            LogInfo() << "UCMSessionHangingCheck: repair can't be started, ucm might be down" << VLMR_FILE_LINE;
+            return true;
+        }
         status = m_sessionData->GetProgrammingState();
         if (status == SessionData::kProgrammingStateBusy) {
             return SessionAutoRepair();
@@ -163,6 +167,11 @@ bool UCMSessionSelfRepairImpl::CommitAndCloseOlderSessions(uint32_t newestSessio
         if (overdue(id)) {
             break;
         }
+    }
+    // Without older sessions nothing has asked UCM since the close of the
+    // new one, whose notification may still be on its way.
+    if (count == 0) {
+        (void)UpdateCurrentStatus();
     }
     // The status notification may have brought READY meanwhile.
     if (m_sessionData->GetProgrammingState() == SessionData::kProgrammingStateReady) {

@@ -34,6 +34,7 @@ public:
     // The marker of the emergency installation whose records are stored,
     // kept until its marker files are gone; false when there is none. A
     // storage that does not keep it answers false.
+    virtual bool HasEmergencyApplied() const { return false; }
     virtual bool ReadEmergencyApplied(std::vector<uint8_t>& value) {
         (void)value;
         return false;

@@ -113,6 +113,7 @@ bool PersistentDataStorageImpl::WriteDatabaseFormatIdentifier(const std::string&
     return Write(kDatabaseFormat, value, EncodeDatabaseFormat);
 }
 
+bool PersistentDataStorageImpl::HasEmergencyApplied() const { return Has(kEmergencyApplied); }
 bool PersistentDataStorageImpl::ReadEmergencyApplied(std::vector<uint8_t>& value) {
     std::vector<uint8_t> bytes;
     if (!m_storage || !m_storage->Has(kEmergencyApplied) || !m_storage->Get(kEmergencyApplied, bytes)) {

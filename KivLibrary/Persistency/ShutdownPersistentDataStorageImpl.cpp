@@ -123,6 +123,9 @@ bool ShutdownPersistentDataStorageImpl::WriteDatabaseFormatIdentifier(const std:
     return Guarded("WriteDatabaseFormatIdentifier",
                    [&value](PersistentDataStorage& s) { return s.WriteDatabaseFormatIdentifier(value); });
 }
+bool ShutdownPersistentDataStorageImpl::HasEmergencyApplied() const {
+    return m_storage && m_storage->HasEmergencyApplied();
+}
 bool ShutdownPersistentDataStorageImpl::ReadEmergencyApplied(std::vector<uint8_t>& value) {
     return Guarded("ReadEmergencyApplied",
                    [&value](PersistentDataStorage& s) { return s.ReadEmergencyApplied(value); });

@@ -48,6 +48,7 @@ public:
     bool WriteInstalledEcuInfo(const EcuInfo& value) override;
     bool RemoveDatabaseFormatIdentifier() override;
     bool WriteDatabaseFormatIdentifier(const std::string& value) override;
+    bool HasEmergencyApplied() const override;
     bool ReadEmergencyApplied(std::vector<uint8_t>& value) override;
     bool WriteEmergencyApplied(const std::vector<uint8_t>& value) override;
     bool RemoveEmergencyApplied() override;

@@ -34,11 +34,14 @@ SmartPersistency::SmartPersistency(std::shared_ptr<PersistentDataStorage> storag
                        &PersistentDataStorage::ReadDatabaseFormatIdentifier,
                        &PersistentDataStorage::RemoveDatabaseFormatIdentifier,
                        &PersistentDataStorage::WriteDatabaseFormatIdentifier),
+      m_emergencyApplied(&PersistentDataStorage::HasEmergencyApplied, &PersistentDataStorage::ReadEmergencyApplied,
+                         &PersistentDataStorage::RemoveEmergencyApplied, &PersistentDataStorage::WriteEmergencyApplied),
       m_storage(std::move(storage)),
       m_database(database),
       m_factory(std::move(factory)) {
-    m_entries = {&m_ucmSessionId,           &m_swUpdateState,  &m_updateForPartition, &m_updatedLogicalBlocks,
-                 &m_installedLogicalBlocks, &m_updatedEcuInfo, &m_installedEcuInfo,   &m_databaseFormat};
+    m_entries = {&m_ucmSessionId,         &m_swUpdateState,          &m_updateForPartition,
+                 &m_updatedLogicalBlocks, &m_installedLogicalBlocks, &m_updatedEcuInfo,
+                 &m_installedEcuInfo,     &m_databaseFormat,         &m_emergencyApplied};
 }
 
 SmartPersistency::~SmartPersistency() = default;
@@ -229,20 +232,12 @@ bool SmartPersistency::WriteDatabaseFormatIdentifier(const std::string& value) {
     return Write(m_databaseFormat, value);
 }
 
-bool SmartPersistency::ReadEmergencyApplied(std::vector<uint8_t>& value) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return (m_storage || Reconnect()) && m_storage->ReadEmergencyApplied(value);
-}
-
+bool SmartPersistency::HasEmergencyApplied() const { return Has(m_emergencyApplied); }
+bool SmartPersistency::ReadEmergencyApplied(std::vector<uint8_t>& value) { return Read(m_emergencyApplied, value); }
 bool SmartPersistency::WriteEmergencyApplied(const std::vector<uint8_t>& value) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return (m_storage || Reconnect()) && m_storage->WriteEmergencyApplied(value);
+    return Write(m_emergencyApplied, value);
 }
-
-bool SmartPersistency::RemoveEmergencyApplied() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return (m_storage || Reconnect()) && m_storage->RemoveEmergencyApplied();
-}
+bool SmartPersistency::RemoveEmergencyApplied() { return Remove(m_emergencyApplied); }
 
 bool SmartPersistency::SyncToStorage() {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -127,8 +127,9 @@ public:
     bool WriteInstalledEcuInfo(const EcuInfo& value) override;
     bool RemoveDatabaseFormatIdentifier() override;
     bool WriteDatabaseFormatIdentifier(const std::string& value) override;
-    // Not cached: read and written through, as only the emergency update
-    // at start-up uses it.
+    // Cached like the items: it must reach the medium in the same sync as
+    // the records it vouches for.
+    bool HasEmergencyApplied() const override;
     bool ReadEmergencyApplied(std::vector<uint8_t>& value) override;
     bool WriteEmergencyApplied(const std::vector<uint8_t>& value) override;
     bool RemoveEmergencyApplied() override;
@@ -159,6 +160,7 @@ private:
     mutable DBEntry<EcuInfo> m_updatedEcuInfo;
     mutable DBEntry<EcuInfo> m_installedEcuInfo;
     mutable DBEntry<std::string> m_databaseFormat;
+    mutable DBEntry<std::vector<uint8_t>> m_emergencyApplied;
     mutable bool m_cacheLoaded = false;
     // Set while the storage below may lack values the cache holds (a refused
     // or failed store, a fresh storage after a reconnect); the next store or

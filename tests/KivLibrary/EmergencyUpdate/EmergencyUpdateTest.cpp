@@ -5,6 +5,7 @@
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Persistency/CreatePersistentDataStorage.h"
+#include "KivLibrary/Persistency/DatabaseItems.h"
 #include "KivLibrary/Persistency/LogisticFileHandler.h"
 #include "tests/KivLibrary/Persistency/DatabaseStackSupport.h"
 #include "tests/KivLibrary/Persistency/LogisticsFiles.h"
@@ -47,12 +48,17 @@ std::string Marker() {
 // One start of the process as far as the emergency update goes.
 struct ProcessStart {
     // cutAtMarkerRemoval: the power goes just before the first marker file
-    // would be removed.
-    ProcessStart(const testsupport::Sandbox& box, std::size_t cutAfter, bool cutAtMarkerRemoval = false) {
-        database = CreatePersistentDataStorage(testsupport::DatabaseConfiguration(), [this](const std::string& name) {
-            counter = std::make_shared<PowerCutStorage>(CreateAraPersistency(name), kNoCut);
-            return counter;
-        });
+    // would be removed. appliedWriteFailures: so many writes of the applied
+    // marker's key fail.
+    ProcessStart(const testsupport::Sandbox& box, std::size_t cutAfter, bool cutAtMarkerRemoval = false,
+                 std::size_t appliedWriteFailures = 0) {
+        auto failures = std::make_shared<std::size_t>(appliedWriteFailures);
+        database = CreatePersistentDataStorage(
+            testsupport::DatabaseConfiguration(), [this, failures](const std::string& name) {
+                counter = std::make_shared<PowerCutStorage>(CreateAraPersistency(name), kNoCut);
+                counter->FailWritesOf(DatabaseKeys::kEmergencyApplied, failures);
+                return counter;
+            });
         if (!database) {
             return;
         }
@@ -274,6 +280,58 @@ TEST_F(EmergencyUpdateTest, MarkerLeftAfterTheSyncIsNotAppliedTwice) {
     const DbSnapshot again = Restart();
     ASSERT_EQ(again.installedBlocks.size(), 2u);
     EXPECT_EQ(again.installedBlocks[0].m_programmingAttempts, 5);
+}
+
+// Whether a marker was applied is decided by its bytes: a key left by an
+// earlier installation (the power went after its marker files were removed,
+// before the key was) does not hide a new marker.
+TEST_F(EmergencyUpdateTest, TheAppliedKeyCountsOnlyForTheSameMarkerBytes) {
+    const struct {
+        const char* name;
+        std::string applied;
+        uint16_t attempts;  // of block 5, seeded with 3
+    } cases[] = {
+        {"key of an earlier installation", "HEADER--EARLY1..\x24\x12\x01", 4},
+        {"key of this marker", Marker(), 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SeedDatabase(true);
+        {
+            auto db = CreatePersistentDataStorage(testsupport::DatabaseConfiguration(), CreateAraPersistency);
+            ASSERT_TRUE(db);
+            ASSERT_TRUE(db->WriteEmergencyApplied(std::vector<uint8_t>(c.applied.begin(), c.applied.end())));
+            ASSERT_TRUE(db->SyncToStorage());
+        }
+        WriteMarkers();
+        const DbSnapshot db = Restart();
+        ASSERT_FALSE(db.installedBlocks.empty());
+        EXPECT_EQ(db.installedBlocks[0].m_programmingAttempts, c.attempts);
+        EXPECT_FALSE(Exists(kMarkerA));
+        EXPECT_FALSE(Exists(kMarkerB));
+    }
+}
+
+// The write that records the marker as applied fails, alone or also in the
+// rewrite after a reconnect: the start-up's last sync carries it with the
+// records, so the next start does not count the installation again.
+TEST_F(EmergencyUpdateTest, AFailedWriteOfTheAppliedKeyGoesWithTheRecordsIntoTheNextSync) {
+    for (const std::size_t failures : {std::size_t{1}, std::size_t{2}}) {
+        SCOPED_TRACE(std::to_string(failures) + " writes of the key fail");
+        SeedDatabase(true);
+        WriteMarkers();
+        {
+            ProcessStart start(box, kNoCut, false, failures);
+            ASSERT_TRUE(start.database);
+            EXPECT_TRUE(start.database->SyncToStorage());
+        }
+        const DbSnapshot db = Restart();
+        ASSERT_EQ(db.installedBlocks.size(), 2u);
+        EXPECT_EQ(db.installedBlocks[0].m_programmingAttempts, 4);
+        EXPECT_EQ(db.installedBlocks[1].m_programmingAttempts, 1);
+        EXPECT_FALSE(Exists(kMarkerA));
+        EXPECT_FALSE(Exists(kMarkerB));
+    }
 }
 
 TEST_F(EmergencyUpdateTest, WithoutBlocksInTheActiveLogisticsNothingIsAppliedAndTheMarkerStays) {

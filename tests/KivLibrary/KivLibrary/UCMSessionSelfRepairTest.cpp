@@ -42,6 +42,8 @@ struct Case {
     SWupdateState finalState;
     std::chrono::milliseconds walkBound = UCMSessionSelfRepairImpl::kDefaultWalkBound;
     uint8_t ucmStatus = kBusy;  // what GetCurrentStatus answers first
+    // How many GetCurrentStatus calls UCM answers before it falls silent.
+    std::optional<std::size_t> statusAnswers = std::nullopt;
 };
 
 Calls Walk(uint32_t from, uint32_t to) {
@@ -146,6 +148,8 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
           "CommitUpdate(2,true)", "Close(2,false)", "GetCurrentStatus"},
          {"SessionAutoRepair: commitUpdate/Close failed for sessionId 3", "SessionAutoRepair: successfully repaired"},
          SWupdateState::IDLE},
+        // Without older sessions the verdict still asks UCM: the close of
+        // the new session may have made it READY before any notification.
         {"new id 1 walks nothing",
          kBusy,
          std::nullopt,
@@ -154,20 +158,31 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          std::nullopt,
          {},
          false,
-         {"GetCurrentStatus", "Start", "Close(1,false)"},
-         {"SessionAutoRepair: repair failed"},
+         {"GetCurrentStatus", "Start", "Close(1,false)", "GetCurrentStatus"},
+         {"UpdateCurrentStatus: CurrentStatusBUSY", "SessionAutoRepair: repair failed"},
          SWupdateState::TRANSFER_IN_PROGRESS},
-        {"new id 0 walks nothing",
+        {"new id 1, ready once closed",
+         kBusy,
+         std::nullopt,
+         false,
+         1,
+         1u,
+         {},
+         true,
+         {"GetCurrentStatus", "Start", "Close(1,false)", "GetCurrentStatus"},
+         {"UpdateCurrentStatus: CurrentStatusREADY"},
+         SWupdateState::IDLE},
+        {"new id 0, ready once closed",
          kBusy,
          std::nullopt,
          false,
          0,
-         std::nullopt,
+         0u,
          {},
-         false,
-         {"GetCurrentStatus", "Start", "Close(0,false)"},
-         {"SessionAutoRepair: repair failed"},
-         SWupdateState::TRANSFER_IN_PROGRESS},
+         true,
+         {"GetCurrentStatus", "Start", "Close(0,false)", "GetCurrentStatus"},
+         {"UpdateCurrentStatus: CurrentStatusREADY"},
+         SWupdateState::IDLE},
         {"the walk stops after 32 ids",
          kBusy,
          std::nullopt,
@@ -185,10 +200,26 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
          false,
          5,
          std::nullopt,
-         {"GetCurrentStatus"},
+         {},
          false,
          Concat({"GetCurrentStatus", "Start", "Close(5,false)"}, Walk(4, 4)),
          {"SessionAutoRepair: UCM gives no status, walk stopped at sessionId 4"},
+         SWupdateState::TRANSFER_IN_PROGRESS,
+         UCMSessionSelfRepairImpl::kDefaultWalkBound,
+         kBusy,
+         1u},
+        // A silent UCM costs one response time-out here, not a Start and
+        // a Close more.
+        {"ucm silent when asked before a repair",
+         kBusy,
+         std::nullopt,
+         false,
+         5,
+         std::nullopt,
+         {"GetCurrentStatus"},
+         true,
+         {"GetCurrentStatus"},
+         {"UCMSessionHangingCheck: repair can't be started, ucm might be down"},
          SWupdateState::TRANSFER_IN_PROGRESS},
         {"bound passed during the first call: the walk stops there",
          kBusy,
@@ -249,15 +280,18 @@ TEST(UCMSessionSelfRepairTest, HangingCheckAndRepair) {
         for (const auto& call : c.failing) {
             ucm->Fail(call);
         }
-        if (c.readyAfterClosing) {
-            const std::string closing = "Close(" + std::to_string(*c.readyAfterClosing) + ",false)";
-            ucm->SetScript([ucm = ucm.get(), closing](const std::string& call) {
-                if (call == closing) {
-                    ucm->currentStatus = kReady;
-                }
-                return true;
-            });
-        }
+        const std::string closing =
+            c.readyAfterClosing ? "Close(" + std::to_string(*c.readyAfterClosing) + ",false)" : "";
+        ucm->SetScript([ucm = ucm.get(), closing, answers = c.statusAnswers](const std::string& call) {
+            if (call == closing) {
+                ucm->currentStatus = kReady;
+            }
+            if (call == "GetCurrentStatus" && answers) {
+                const Calls calls = ucm->Calls();
+                return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call)) <= *answers;
+            }
+            return true;
+        });
 
         auto repair = CreateUCMSessionSelfRepair(ucm, session, stack.database, c.walkBound);
         EXPECT_EQ(repair->UCMSessionHangingCheck(), c.result);

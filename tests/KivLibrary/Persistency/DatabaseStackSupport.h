@@ -159,6 +159,12 @@ public:
         m_cutAfter = operations == kNoCutAfter ? operations : m_count + operations;
     }
     static constexpr std::size_t kNoCutAfter = std::numeric_limits<std::size_t>::max();
+    // Writes of `key` fail while `remaining` is above 0, each counting it
+    // down; shared, so that a storage opened by a reconnect goes on failing.
+    void FailWritesOf(std::string key, std::shared_ptr<std::size_t> remaining) {
+        m_failingKey = std::move(key);
+        m_failingWrites = std::move(remaining);
+    }
 
     bool IsEmpty() override { return Op(m_inner->IsEmpty()); }
     uint64_t GetSize() override { return Op(m_inner->GetSize()); }
@@ -191,7 +197,13 @@ public:
     bool Set(const std::string& k, float v) override { return Op(m_inner->Set(k, v)); }
     bool Set(const std::string& k, double v) override { return Op(m_inner->Set(k, v)); }
     bool Set(const std::string& k, const std::string& v) override { return Op(m_inner->Set(k, v)); }
-    bool Set(const std::string& k, const std::vector<uint8_t>& v) override { return Op(m_inner->Set(k, v)); }
+    bool Set(const std::string& k, const std::vector<uint8_t>& v) override {
+        if (m_failingWrites && *m_failingWrites > 0 && k == m_failingKey) {
+            --*m_failingWrites;
+            return Op(false);
+        }
+        return Op(m_inner->Set(k, v));
+    }
     bool Persist() override { return Op(m_inner->Persist()); }
 
 private:
@@ -206,6 +218,8 @@ private:
     std::shared_ptr<PermanentStorage> m_inner;
     std::size_t m_cutAfter;
     std::size_t m_count = 0;
+    std::string m_failingKey;
+    std::shared_ptr<std::size_t> m_failingWrites;
 };
 
 constexpr std::size_t kNoCut = PowerCutStorage::kNoCutAfter;

@@ -975,6 +975,27 @@ TEST_F(EmergencyStartTest, ASecondInstallationWithTheSameMarkerCountsOnceMoreWhe
     }
 }
 
+// An emergency installation that cannot be applied keeps its marker for a
+// later start; this start goes on as one without a marker, so an update
+// waiting for its commit is still finished and UCM's session closed.
+TEST_F(EmergencyStartTest, ARefusedEmergencyUpdateStillFinishesTheWaitingUpdate) {
+    m_entryDeps = EmergencyDeps();
+    Seed(Row{10, true, true, Ucm::kAnswering});
+    WriteMarkers();
+    builder.SetLogistics(builder.ActivePartition(), {});
+    builder.WriteLogistics();
+    capture.Clear();
+    ASSERT_EQ(RunOnce(), 0);
+    EXPECT_TRUE(capture.Contains("no logical blocks in the ACTIVE logistics files"));
+    EXPECT_FALSE(capture.Contains("Emergency update occurred"));
+    const DbSnapshot after = Snapshot();
+    EXPECT_EQ(toString(after.state), toString(SWupdateState::IDLE)) << capture.Dump();
+    EXPECT_FALSE(after.hasSessionId);
+    EXPECT_EQ(m_calls, (std::vector<std::string>{C, X}));
+    EXPECT_EQ(m_cleanupDtc->m_state.load(), 0);
+    EXPECT_TRUE(std::ifstream(box.Path("var/run/A/kiv/emergencyInstallInfo.bin")).is_open());
+}
+
 }  // namespace
 
 namespace {
