@@ -95,10 +95,9 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
     if (!dpt && !CheckLogicalBlock(parameters.blockId, blocks, response)) {
         return response;
     }
-    // Accepted. A transfer still open, of either kind, is abandoned: its
-    // worker is joined before anything of the new download starts, so no
-    // stale piece reaches the new transfer. It is the tester's recovery
-    // after a failure; a refused request leaves it as it was.
+    // Accepted, so no download is open: what is reset here is only what an
+    // ended one left behind. A refused request leaves the open transfer as
+    // it was, which is why this is not done before the checks.
     m_sessionData->ResetTransferProgress();
     m_sessionData->AbortLocalTransfer();
     m_sessionData->SetSignatureResult(0);
@@ -243,8 +242,9 @@ CheckResult RequestDownload::ConditionCheck(const Request&, std::vector<uint8_t>
     } else {
         LogInfo() << "SWupdateAllowedFlag is NotAllowed" << VLMR_FILE_LINE;
     }
-    // An open download is no refusal: an accepted request abandons it.
-    if (!m_sessionData->GetFingerprintFlag()) {
+    // One download at a time: UCM keeps the open transfer until its
+    // TransferExit, and a second one would count another attempt.
+    if (!m_sessionData->IsRequestDownloadFinished() || !m_sessionData->GetFingerprintFlag()) {
         return CheckResult::Refuse(
             "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!");
     }
