@@ -373,14 +373,17 @@ bool RequestDownload::ProcessFirstDataBlock(std::vector<uint8_t>& response) {
     }
     const uint32_t id = started.id;
     m_sessionData->SetUcmSessionId(id);
+    const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
+    const SWupdateState previous = status ? status->GetStatus() : SWupdateState::INVALID;
     std::string failure;
     if (!m_storage->WriteUcmSessionId(id)) {
         failure = "-> RequestDownload: Writing UcmSessionId to persistence failed!";
-    } else {
-        const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
-        if (!status || !status->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS)) {
-            failure = "-> RequestDownload: Updating SW status failed!";
-        }
+    } else if (!status || !status->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS)) {
+        failure = "-> RequestDownload: Updating SW status failed!";
+    } else if (!m_storage->SyncToStorage()) {
+        // Without the id on the medium a restart would take UCM's open
+        // session for an update of ours and finish it.
+        failure = "-> RequestDownload: Syncing UcmSessionId to persistence failed!";
     }
     if (!failure.empty()) {
         // No session may stay open at UCM that nothing on this side knows of.
@@ -390,11 +393,15 @@ bool RequestDownload::ProcessFirstDataBlock(std::vector<uint8_t>& response) {
         }
         (void)m_storage->RemoveUcmSessionId();
         m_sessionData->SetUcmSessionId(SessionData::kNoUcmSession);
+        // A transfer state without a session would send the end of the
+        // session to UCM with no id to close.
+        if (status && status->GetStatus() != previous) {
+            (void)UpdateSwStatus(status, previous, "RequestDownload");
+        }
         (void)m_storage->SyncToStorage();
         response = MakeNegativeResponse(failure, UDS::Nrc::conditionsNotCorrect);
         return false;
     }
-    (void)m_storage->SyncToStorage();
     m_sessionData->Rid029AResultsReady.store(false);
     return true;
 }

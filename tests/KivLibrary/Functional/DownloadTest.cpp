@@ -380,6 +380,18 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              r.Download(kBlockA, Payload(10, 1));
              EXPECT_EQ(r.Session()->GetUcmSessionId(), 2u);
          }},
+        {"a failed sync of the opened UCM session closes it",
+         [&](Rig& r) {
+             ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSyncToStorage, 1);
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
+             EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "Close"}));
+             EXPECT_EQ(r.ucm.Session(1)->state, "closed");
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
+             EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
+             EXPECT_FALSE(r.stack.Storage()->HasUcmSessionId());
+             r.Download(kBlockA, Payload(10, 1));
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), 2u);
+         }},
         {"cancel of the download mid-block ends it here and at UCM",
          [&](Rig& r) {
              ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
