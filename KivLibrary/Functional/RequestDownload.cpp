@@ -95,10 +95,9 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
     if (!dpt && !CheckLogicalBlock(parameters.blockId, blocks, response)) {
         return response;
     }
-    // Accepted. A transfer still open, of either kind, is abandoned: its
-    // worker is joined before anything of the new download starts, so no
-    // stale piece reaches the new transfer. It is the tester's recovery
-    // after a failure; a refused request leaves it as it was.
+    // Accepted, so no download is open: what is reset here is only what an
+    // ended one left behind. A refused request leaves the open transfer as
+    // it was, which is why this is not done before the checks.
     m_sessionData->ResetTransferProgress();
     m_sessionData->AbortLocalTransfer();
     m_sessionData->SetSignatureResult(0);
@@ -243,8 +242,9 @@ CheckResult RequestDownload::ConditionCheck(const Request&, std::vector<uint8_t>
     } else {
         LogInfo() << "SWupdateAllowedFlag is NotAllowed" << VLMR_FILE_LINE;
     }
-    // An open download is no refusal: an accepted request abandons it.
-    if (!m_sessionData->GetFingerprintFlag()) {
+    // One download at a time: UCM keeps the open transfer until its
+    // TransferExit, and a second one would count another attempt.
+    if (!m_sessionData->IsRequestDownloadFinished() || !m_sessionData->GetFingerprintFlag()) {
         return CheckResult::Refuse(
             "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!");
     }
@@ -373,14 +373,17 @@ bool RequestDownload::ProcessFirstDataBlock(std::vector<uint8_t>& response) {
     }
     const uint32_t id = started.id;
     m_sessionData->SetUcmSessionId(id);
+    const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
+    const SWupdateState previous = status ? status->GetStatus() : SWupdateState::INVALID;
     std::string failure;
     if (!m_storage->WriteUcmSessionId(id)) {
         failure = "-> RequestDownload: Writing UcmSessionId to persistence failed!";
-    } else {
-        const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
-        if (!status || !status->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS)) {
-            failure = "-> RequestDownload: Updating SW status failed!";
-        }
+    } else if (!status || !status->SetStatus(SWupdateState::TRANSFER_IN_PROGRESS)) {
+        failure = "-> RequestDownload: Updating SW status failed!";
+    } else if (!m_storage->SyncToStorage()) {
+        // Without the id on the medium a restart would take UCM's open
+        // session for an update of ours and finish it.
+        failure = "-> RequestDownload: Syncing UcmSessionId to persistence failed!";
     }
     if (!failure.empty()) {
         // No session may stay open at UCM that nothing on this side knows of.
@@ -390,11 +393,15 @@ bool RequestDownload::ProcessFirstDataBlock(std::vector<uint8_t>& response) {
         }
         (void)m_storage->RemoveUcmSessionId();
         m_sessionData->SetUcmSessionId(SessionData::kNoUcmSession);
+        // A transfer state without a session would send the end of the
+        // session to UCM with no id to close.
+        if (status && status->GetStatus() != previous) {
+            (void)UpdateSwStatus(status, previous, "RequestDownload");
+        }
         (void)m_storage->SyncToStorage();
         response = MakeNegativeResponse(failure, UDS::Nrc::conditionsNotCorrect);
         return false;
     }
-    (void)m_storage->SyncToStorage();
     m_sessionData->Rid029AResultsReady.store(false);
     return true;
 }

@@ -1,10 +1,11 @@
 // UDS RequestDownload (0x34): opens the download of the DPT block (kept in
 // the session's RFS record, no UCM call) or of a logical block (UCM Start on
 // the first one, TransferStart on each) and gives it a fresh FlashingThread.
-// A transfer still open is abandoned once a request is accepted; a refused
-// one leaves it as it was. Runs on the binding's method threads; requests of
-// one conversation arrive one after the other, and the handler keeps no
-// state of its own between them.
+// One download at a time: while one is open (until RequestTransferExit or
+// the end of the session) a request is refused and leaves it as it was.
+// Runs on the binding's method threads; requests of one conversation arrive
+// one after the other, and the handler keeps no state of its own between
+// them.
 #ifndef KIVLIBRARY_FUNCTIONAL_REQUESTDOWNLOAD_H
 #define KIVLIBRARY_FUNCTIONAL_REQUESTDOWNLOAD_H
 

@@ -112,25 +112,37 @@ void RoutineService_ff01_Impl::checkProgrammingDependencies(uint8_t& result) {
     // Without the state holder there is no state to change: a failed change.
     const std::shared_ptr<SWupdateStatus> status = m_sessionData->GetSWupdateStatus();
     const SWupdateState previous = status ? status->GetStatus() : SWupdateState::INVALID;
-    if (!status || !status->SetStatus(SWupdateState::INSTALL_COMPLETE)) {
-        LogError() << "checkProgrammingDependencies: failed to update SW status to InstallComplete" << VLMR_FILE_LINE;
-        // The medium did not take INSTALL_COMPLETE (fast shutdown, no database):
-        // the next start would roll the update back, so the tester must not be
-        // told it is complete, and memory must not claim it either.
+    // The medium did not take INSTALL_COMPLETE (fast shutdown, no database, a
+    // failed sync): the next start would not complete the update, so the
+    // tester must not be told it is complete, and memory must not claim it
+    // either.
+    const auto notCompleted = [&] {
         if (status && !status->SetStatus(previous)) {
             LogError() << "checkProgrammingDependencies: failed to update SW status to " << toString(previous)
                        << VLMR_FILE_LINE;
         }
         m_sessionData->SetDependencyCheckResult(true);
         result = kStateNotChanged;
+    };
+    if (!status || !status->SetStatus(SWupdateState::INSTALL_COMPLETE)) {
+        LogError() << "checkProgrammingDependencies: failed to update SW status to InstallComplete" << VLMR_FILE_LINE;
+        notCompleted();
         return;
     }
-    if (m_sessionData->GetUcmSessionId() != SessionData::kNoUcmSession) {
+    PartitionEnum storedPartition = PartitionEnum::INVALID;
+    const bool partitionStored = m_storage->ReadUpdateForPartition(storedPartition);
+    const bool ucmSession = m_sessionData->GetUcmSessionId() != SessionData::kNoUcmSession;
+    if (ucmSession) {
         PersistUpdatedPartition();
     }
     PrintPersistedLogicalBlocks(m_storage);
     if (!m_storage->SyncToStorage()) {
         LogError() << "checkProgrammingDependencies: sync to storage failed" << VLMR_FILE_LINE;
+        notCompleted();
+        if (ucmSession) {
+            (void)(partitionStored ? m_storage->WriteUpdateForPartition(storedPartition)
+                                   : m_storage->RemoveUpdateForPartition());
+        }
     }
 }
 

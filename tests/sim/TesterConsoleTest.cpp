@@ -99,6 +99,32 @@ TEST(TesterConsoleTest, ExitCodeAndOutputPerScript) {
          {"ucm: Start() -> ", "ucm: TransferStart(1, 6000) -> 0", "@powercut -> Velmora running again",
           "ucm: Close(1) -> ", "@state => 1 -> 1 (IDLE)", "PASSED"},
          "CommitUpdate"},
+        {"a power cut right after 0xFF01 answered 0",
+         "10 02 => 50 02 ..\n"
+         "27 11 => 67 11 ?? ?? ?? ??\n"
+         "27 12 {key} => 67 12\n"
+         "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
+         "@package blocks=0x01:3000\n"
+         "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+         "36 01 {piece:dpt:1} => 76 01\n"
+         "37 => 77\n"
+         "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n"
+         "34 00 42 00 01 {size:0x01} => 74 20 0F FD\n"
+         "36 01 {piece:0x01:1} => 76 01\n"
+         "37 => 77\n"
+         "31 01 02 02 {sig:0x01} => 71 01 02 02 00\n"
+         "31 01 C0 10 00 44 00 00 00 01 => 71 01 C0 10 01\n"
+         "31 03 C0 10 =>* 71 03 C0 10 24 ..\n"
+         "31 01 FF 01 => 71 01 FF 01 00\n"
+         "@switch-partition\n"
+         "@powercut\n"
+         "@state => 1\n",
+         sim::kTesterPassed,
+         // The medium held INSTALL_COMPLETE and the partition to update: the
+         // partition that came up is the one updated, so the update is committed.
+         {"71 01 FF 01 00", "@powercut -> Velmora running again", "ucm: CommitUpdate(1) -> ", "ucm: Close(1) -> ",
+          "@state => 1 -> 1 (IDLE)", "PASSED"},
+         "Rollback"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

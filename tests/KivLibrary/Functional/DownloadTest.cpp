@@ -309,22 +309,17 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x24));
              EXPECT_TRUE(r.Methods().empty());
          }},
-        {"a second RequestDownload abandons an open logical block",
+        {"a RequestDownload while a dpt is open is refused and the dpt goes on",
          [&](Rig& r) {
-             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
-             r.Send(Bytes(a.begin(), a.begin() + 4093));
-             r.Download(kBlockB, Payload(5, 9));
-             EXPECT_EQ(r.Received().back(), Payload(5, 9));
-             EXPECT_EQ(r.Session()->GetDownloadedLogicalBlocks().size(), 1u);
-             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kStart), 1u);
-         }},
-        {"a second RequestDownload abandons an open dpt",
-         [&](Rig& r) {
+             const Bytes record = Payload(100, 1);
              ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kDpt, 100)), kDownloadAccepted);
-             r.Send(Payload(50, 1));
+             r.Send(Bytes(record.begin(), record.begin() + 50));
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), Nrc(0x34, 0x22));
+             r.Send(record, 50, 2, 50);
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.Session()->GetRFS()->GetData(), record);
+             EXPECT_TRUE(r.Methods().empty());
              r.Download(kBlockA, a);
-             EXPECT_FALSE(r.Session()->GetRFS()->IsTransferActive());
-             EXPECT_EQ(r.Received(), (std::vector<Bytes>{a})) << "no dpt byte reached UCM";
          }},
         {"a refused UCM TransferData answers 0x72 on the next request",
          [&](Rig& r) {
@@ -335,9 +330,28 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              ASSERT_TRUE(capture.WaitFor("FlashingThread::flashDataToUcm: m_flashingStop=true"));
              EXPECT_EQ(r.dm.Uds(Piece(2, a, 4093, 4093)), Nrc(0x36, 0x72));
              EXPECT_EQ(r.dm.Uds(Piece(3, a, 8186, 6)), Nrc(0x36, 0x72));
-             // The tester's recovery: the block again from its start.
-             r.Download(kBlockA, a);
-             EXPECT_EQ(r.Received().back(), a);
+             // The block cannot be started over: it stays open, also after
+             // an exit refused for the missing bytes, until the session ends.
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), Nrc(0x34, 0x22));
+             EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x24));
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), Nrc(0x34, 0x22));
+             EXPECT_EQ(r.Attempts(kBlockA).first, 1u);
+             EXPECT_EQ(r.ucm.CountCalls(UcmMethod::kTransferStart), 1u);
+             r.Session()->ResetProgramming(r.stack.Ucm(), r.stack.Storage(), r.stack.Conversation(), nullptr);
+             EXPECT_TRUE(r.Session()->IsRequestDownloadFinished());
+             EXPECT_EQ(r.ucm.Session(1)->state, "closed");
+         }},
+        {"UCM refuses TransferExit: the block stays open until the session ends",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted);
+             r.Send(Bytes(a.begin(), a.begin() + 10));
+             r.ucm.SetFault(UcmMethod::kTransferExit, UcmFault::Error(1));
+             EXPECT_EQ(r.dm.Uds({0x37}), Nrc(0x37, 0x72));
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockB, 10)), Nrc(0x34, 0x22));
+             EXPECT_EQ(r.Methods(),
+                       (std::vector<std::string>{"Start", "TransferStart", "TransferData", "TransferExit"}));
+             r.Session()->AbortLocalTransfer();
+             EXPECT_TRUE(r.Session()->IsRequestDownloadFinished());
          }},
         {"the attempt lock lets the last allowed attempt through and refuses the next",
          [&](Rig& r) {
@@ -363,6 +377,18 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
              EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
              // The next request opens a session of its own.
+             r.Download(kBlockA, Payload(10, 1));
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), 2u);
+         }},
+        {"a failed sync of the opened UCM session closes it",
+         [&](Rig& r) {
+             ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSyncToStorage, 1);
+             EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
+             EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "Close"}));
+             EXPECT_EQ(r.ucm.Session(1)->state, "closed");
+             EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
+             EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
+             EXPECT_FALSE(r.stack.Storage()->HasUcmSessionId());
              r.Download(kBlockA, Payload(10, 1));
              EXPECT_EQ(r.Session()->GetUcmSessionId(), 2u);
          }},
@@ -407,11 +433,27 @@ TEST_F(DownloadTest, RequestDownloadNeedsTheFingerprintAndTheUnlock) {
         EXPECT_EQ(busy.dm.Uds(RequestDownloadFrame(kBlockA, 10)), Nrc(0x34, 0x22));
         EXPECT_EQ(busy.ucm.Calls().size(), 0u);
     }
+
+    // The refusals of the block itself, after every check passed: no attempt
+    // is counted and UCM is not asked.
+    const std::pair<std::function<void(Rig&)>, uint16_t> refused[] = {
+        {[](Rig& r) { r.Session()->SetMemoryFailureFlag(true); }, kBlockA},
+        {nullptr, 3},  // not announced by the record
+    };
+    for (const auto& refusal : refused) {
+        Rig& r = Make();
+        if (refusal.first) {
+            refusal.first(r);
+        }
+        EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(refusal.second, 10)), Nrc(0x34, 0x70));
+        EXPECT_TRUE(r.Updated().empty());
+        EXPECT_EQ(r.ucm.Calls().size(), 0u);
+    }
 }
 
-// Each refusal of a RequestDownload, from its checks in their order to the
-// refusals of the block itself, while a block is half downloaded: the
-// refused request changes nothing, and that block goes on to its end.
+// Each refusal of a RequestDownload by its checks, in their order, while a
+// block is half downloaded, the open block itself the last: the refused
+// request changes nothing, and that block goes on to its end.
 TEST_F(DownloadTest, ARefusedRequestDownloadLeavesTheOpenTransferAsItWas) {
     const std::vector<std::string> checks = {
         "SessionUCMCheck", "MinLengthCheck",     "DataFormatIdentifierCheck", "AddressAndLengthFormatCheck",
@@ -479,12 +521,16 @@ TEST_F(DownloadTest, ARefusedRequestDownloadLeavesTheOpenTransferAsItWas) {
          RequestDownloadFrame(kBlockB, 10), 0x33, 9, "ConditionsNotCorrect: wrong security access!"},
         {"no fingerprint", [](Rig& r) { r.Session()->SetFingerprintFlag(false); }, RequestDownloadFrame(kBlockB, 10),
          0x22, 10, "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!"},
-        {"a failed memory check", [](Rig& r) { r.Session()->SetMemoryFailureFlag(true); },
-         RequestDownloadFrame(kBlockB, 10), 0x70, 10, "Check Memory has failed! Please do a hard reset"},
-        {"a block the record does not announce", nullptr, RequestDownloadFrame(3, 10), 0x70, 10,
-         "-> RequestDownload: Logical block not announced / not listed in RFS table!"},
-        {"a block at its attempt lock", [](Rig& r) { r.SetAttempts(kBlockB, 3, 3); }, RequestDownloadFrame(kBlockB, 10),
-         0x70, 10, "CheckProgrammingattemptsCounterWithLockvalue failed"},
+        // One download at a time: no TransferStart, no attempt, whatever comes next.
+        {"the open block again", nullptr, RequestDownloadFrame(kBlockA, 8192), 0x22, 10,
+         "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!"},
+        {"another block", nullptr, RequestDownloadFrame(kBlockB, 10), 0x22, 10,
+         "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!"},
+        {"a dpt", nullptr, RequestDownloadFrame(kDpt, 10), 0x22, 10,
+         "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!"},
+        {"a block that would be refused itself", [](Rig& r) { r.SetAttempts(kBlockB, 3, 3); },
+         RequestDownloadFrame(kBlockB, 10), 0x22, 10,
+         "ConditionsNotCorrect: Download or Upload session already active or SW Update NOT Allowed!"},
     };
     const Bytes a = Payload(8192, 1);
     for (const Case& c : cases) {
@@ -626,8 +672,6 @@ TEST_F(DownloadTest, AnAbandonedDptGivesItsMemoryBack) {
         std::function<void(Rig&)> abandon;
     };
     const Case cases[] = {
-        {"a new RequestDownload",
-         [](Rig& r) { EXPECT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 10)), kDownloadAccepted); }},
         {"the end of the session", [](Rig& r) { r.Session()->AbortLocalTransfer(); }},
         {"a reset",
          [](Rig& r) {

@@ -516,6 +516,10 @@ TEST_F(DependenciesTest, EachCheckFailsOnceAndAllPassingCompletesTheInstallation
              t.session->SetSWupdateStatus(t.status);
          },
          4},
+        // Memory took it, the medium did not: the same as a refused change.
+        {"final sync refused", [](Blocks&) {},
+         [](DependenciesTest&) { ara::per::testhook::InjectFailure(ara::per::testhook::Operation::kSyncToStorage, 1); },
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
