@@ -25,7 +25,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -110,7 +112,11 @@ public:
     static void AtExit() {
         PrintStatistics();
         platform::testhook::SetUnexpectedExceptionHook(nullptr);
-        TheTester().m_bench->Stop();
+        sim::TesterBench& bench = *TheTester().m_bench;
+        bench.Stop();
+        // The bench is never destroyed, so its sandbox would stay behind.
+        std::error_code ignored;
+        std::filesystem::remove_all(bench.Sandbox().Root(), ignored);
     }
 
     Bytes Send(const Bytes& frame) {
