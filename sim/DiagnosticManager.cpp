@@ -66,12 +66,37 @@ public:
             StopMethodDispatcher();
         }
         jux::com::Future<void> Cancel() override {
+            {
+                std::lock_guard<std::mutex> lock(m_heldMutex);
+                if (m_silent) {
+                    m_heldCancels.emplace_back();
+                    return m_heldCancels.back().get_future();
+                }
+            }
             m_owner.OnCancel();
             return jux::com::MakeReadyFuture();
         }
 
+        // Cancel and the Status getter are held unanswered from now on; the
+        // held calls are answered with an error when the conversation goes.
+        void StopAnswering() {
+            {
+                std::lock_guard<std::mutex> lock(m_heldMutex);
+                m_silent = true;
+            }
+            Status.RegisterGetHandler([this] {
+                std::lock_guard<std::mutex> lock(m_heldMutex);
+                m_heldStatusReads.emplace_back();
+                return m_heldStatusReads.back().get_future();
+            });
+        }
+
     private:
         Impl& m_owner;
+        std::mutex m_heldMutex;
+        bool m_silent = false;                                                 // m_heldMutex
+        std::vector<jux::com::Promise<void>> m_heldCancels;                    // m_heldMutex
+        std::vector<jux::com::Promise<ConversationStatus>> m_heldStatusReads;  // m_heldMutex
     };
 
     explicit Impl(Options options)
@@ -122,6 +147,7 @@ public:
     }
 
     int CancelCount() const { return m_cancelCount.load(); }
+    void StopAnswering() { m_conversation->StopAnswering(); }
     const Options& GetOptions() const { return m_options; }
 
     std::optional<zov::dm::dem::MonitorActionType> LastDtcAction(const std::string& instance) const {
@@ -377,6 +403,7 @@ DiagnosticManager::IdentificationData() {
     return m_impl->IdentificationData();
 }
 int DiagnosticManager::CancelCount() const { return m_impl->CancelCount(); }
+void DiagnosticManager::StopAnswering() { m_impl->StopAnswering(); }
 const DiagnosticManager::Options& DiagnosticManager::GetOptions() const { return m_impl->GetOptions(); }
 std::optional<zov::dm::dem::MonitorActionType> DiagnosticManager::LastDtcAction(const std::string& instance) const {
     return m_impl->LastDtcAction(instance);

@@ -93,6 +93,9 @@ public:
     ConversationStatus Status() const;
     // Calls of the conversation's Cancel made by Velmora.
     int CancelCount() const;
+    // A manager that hangs: Velmora's Cancel calls and reads of the
+    // conversation's Status get no answer any more (until Reconnect).
+    void StopAnswering();
     const Options& GetOptions() const;
 
     // The last action of a DTC monitor of Options::dtcInstances; empty before

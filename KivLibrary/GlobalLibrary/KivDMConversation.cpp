@@ -1,10 +1,12 @@
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <utility>
 
 #include "KivLibrary/Helper/ByteFormat.h"
+#include "KivLibrary/Helper/TerminationFlag.h"
 #include "KivLibrary/Logger/Logging.h"
 
 std::mutex DiagStatusMutex;
@@ -20,6 +22,9 @@ bool DiagStatusHandlerRunning = false;
 // Status changes a manager may make between two requests (session, security
 // level, end and begin of a conversation), with room to spare.
 constexpr std::size_t kStatusSamples = 16;
+
+// How soon a wait for the manager's answer notices a termination request.
+constexpr std::chrono::milliseconds kTerminationPoll{20};
 
 constexpr const char* kStatusHandler = "KivDMConversation::status_changed";
 constexpr const char* kIdentifierHandler = "KivDMConversation::identifier_changed";
@@ -273,11 +278,24 @@ void KivDMConversation::AwaitDiagStatusHandled() const {
 template <typename T>
 T KivDMConversation::Await(jux::com::Future<T> answer) const {
     const auto timeout = m_answerTimeout.load();
-    if (answer.wait_for(timeout) != jux::com::future_status::ready) {
-        throw std::runtime_error("no answer from the diagnostic manager within " + std::to_string(timeout.count()) +
-                                 " ms");
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // Termination is looked at every slice, as the update manager's waits
+    // do: a manager that hangs must not hold the process's stop up.
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (answer.wait_for(std::max(std::chrono::milliseconds::zero(), std::min(left, kTerminationPoll))) ==
+            jux::com::future_status::ready) {
+            return answer.get();
+        }
+        if (IsTerminationRequested()) {
+            throw std::runtime_error("waiting for the diagnostic manager given up, termination requested");
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            throw std::runtime_error("no answer from the diagnostic manager within " + std::to_string(timeout.count()) +
+                                     " ms");
+        }
     }
-    return answer.get();
 }
 
 bool KivDMConversation::ProxyForUpdate(const char* handler, std::shared_ptr<Proxy>& proxy) {

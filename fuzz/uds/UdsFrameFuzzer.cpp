@@ -1,8 +1,10 @@
 // Arbitrary tester frames through the simulated diagnostic manager into the
 // whole process (RunVelmora over a sandbox, with the simulated update manager),
 // over the real binding. An input is a sequence of records:
-//  - a length byte 1..255 followed by that many bytes: one frame, sent as it
+//  - a length byte 1..254 followed by that many bytes: one frame, sent as it
 //    is (the last one cut short where the input ends);
+//  - a length byte 255: the rest of the input is one frame, so that frames
+//    as long as a whole TransferData piece are tried too;
 //  - a zero byte followed by an operation byte: one step of a tester that
 //    knows the package and the key, so that the fuzzer gets past the security
 //    check and into the download and the routines (kOperations below); an
@@ -25,7 +27,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -33,6 +37,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kMaxRecordsPerInput = 64;
+constexpr size_t kRestOfInput = 255;
 
 enum Operation : uint8_t {
     kUnlock,        // 10 02, 27 11, 27 12 with the key for that seed
@@ -50,7 +55,15 @@ struct Statistics {
     std::atomic<uint64_t> inputs{0};
     std::atomic<uint64_t> downloadAccepted{0};
     std::atomic<uint64_t> transferAccepted{0};
+    std::atomic<size_t> longestInput{0};
+    std::atomic<size_t> longestFrame{0};
 };
+
+void Longest(std::atomic<size_t>& longest, size_t size) {
+    size_t seen = longest.load();
+    while (size > seen && !longest.compare_exchange_weak(seen, size)) {
+    }
+}
 
 Statistics& Stats() {
     static Statistics* stats = new Statistics();
@@ -62,9 +75,10 @@ void PrintStatistics() {
     const uint64_t inputs = stats.inputs.load();
     const auto share = [inputs](uint64_t count) { return inputs == 0 ? 0.0 : 100.0 * count / inputs; };
     std::fprintf(stderr,
-                 "fuzz_uds: %llu inputs; an accepted RequestDownload in %.1f %%, an accepted TransferData in %.1f %%\n",
+                 "fuzz_uds: %llu inputs; an accepted RequestDownload in %.1f %%, an accepted TransferData in %.1f %%; "
+                 "longest input %zu bytes, longest raw frame %zu bytes\n",
                  static_cast<unsigned long long>(inputs), share(stats.downloadAccepted.load()),
-                 share(stats.transferAccepted.load()));
+                 share(stats.transferAccepted.load()), stats.longestInput.load(), stats.longestFrame.load());
 }
 
 [[noreturn]] void Finding(const std::string& what) {
@@ -110,7 +124,11 @@ public:
     static void AtExit() {
         PrintStatistics();
         platform::testhook::SetUnexpectedExceptionHook(nullptr);
-        TheTester().m_bench->Stop();
+        sim::TesterBench& bench = *TheTester().m_bench;
+        bench.Stop();
+        // The bench is never destroyed, so its sandbox would stay behind.
+        std::error_code ignored;
+        std::filesystem::remove_all(bench.Sandbox().Root(), ignored);
     }
 
     Bytes Send(const Bytes& frame) {
@@ -281,11 +299,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tester.Operate(operation, choice);
             continue;
         }
-        const size_t available = size - offset < length ? size - offset : length;
+        const size_t wanted = length == kRestOfInput ? size - offset : length;
+        const size_t available = size - offset < wanted ? size - offset : wanted;
         const Bytes frame(data + offset, data + offset + available);
         offset += available;
+        Longest(Stats().longestFrame, frame.size());
         tester.Send(frame);
     }
     tester.EndInput();
+    Longest(Stats().longestInput, size);
     return 0;
 }

@@ -1,6 +1,7 @@
-// Ending the process while tester requests wait on an update manager that
-// no longer answers: the stop must neither wait for UCM's time-outs nor free
-// a service under a call that still runs (the sanitizer build watches that).
+// Ending the process while tester requests wait on an update manager or a
+// diagnostic manager that no longer answers: the stop must neither wait for
+// their time-outs nor free a service under a call that still runs (the
+// sanitizer build watches that).
 #include "sim/tester/Player.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/WaitUntil.h"
@@ -41,6 +42,12 @@ std::thread PlayInBackground(sim::TesterBench& bench, std::string script) {
     });
 }
 
+int64_t StopMs(sim::TesterBench& bench) {
+    const auto stopping = std::chrono::steady_clock::now();
+    bench.Stop();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopping).count();
+}
+
 TEST(ShutdownTest, StopsWithinTwoSecondsWhileARoutineAndADownloadWaitOnASilentUcm) {
     testsupport::LogCapture capture;
     sim::TesterBench::Options options;
@@ -71,13 +78,52 @@ TEST(ShutdownTest, StopsWithinTwoSecondsWhileARoutineAndADownloadWaitOnASilentUc
     ASSERT_TRUE(testsupport::WaitUntil([&] { return capture.Contains("Using Ucm to start a session"); }))
         << capture.Dump();
 
-    const auto stopping = std::chrono::steady_clock::now();
-    bench.Stop();
-    const auto stopMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopping).count();
     // Far below UCM's 30 s response time-out, with room for a loaded machine.
-    EXPECT_LT(stopMs, 10000) << capture.Dump();
+    EXPECT_LT(StopMs(bench), 10000) << capture.Dump();
     EXPECT_TRUE(capture.Contains("GetProgress: waiting for UCM given up, termination requested")) << capture.Dump();
+    EXPECT_FALSE(capture.Contains("did not end within")) << capture.Dump();
+}
+
+TEST(ShutdownTest, StopsWithinTwoSecondsWhileTheStatusThreadAndTheWorkerWaitOnASilentDm) {
+    testsupport::LogCapture capture;
+    sim::TesterBench::Options options;
+    options.installLogging = false;
+    sim::TesterBench bench(options);
+    bench.Start();
+    std::ostringstream out;
+    ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
+                                    "27 11 => 67 11 ?? ?? ?? ??\n"
+                                    "27 12 {key} => 67 12\n"
+                                    "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
+                                    "@package blocks=0x01:6000\n"
+                                    "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+                                    "36 01 {piece:dpt:1} => 76 01\n"
+                                    "37 => 77\n"
+                                    "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n"
+                                    "34 00 42 00 01 00 00 17 70 => 74 ..\n"),  // UCM session open
+                              bench, out),
+              sim::kTesterPassed)
+        << out.str();
+
+    bench.Dm().StopAnswering();
+    capture.Clear();
+    // Leaving the programming session ends the conversation: the status
+    // thread cancels the download and waits for the DM's Cancel answer.
+    ASSERT_EQ(sim::PlayScript(Parse("10 01 => 50 01 ..\n"), bench, out), sim::kTesterPassed) << out.str();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return capture.Contains("KivDMConversation::cancel"); }))
+        << capture.Dump();
+    // The worker registers the next conversation for 0x0253 and waits for its status.
+    Players players;
+    players.threads.push_back(PlayInBackground(bench, "31 01 02 53 00 01\n"));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return capture.Contains("registering diagnosticconversation with DM"); }))
+        << capture.Dump();
+
+    // Far below the sum of the DM's answer time-outs, with room for a loaded machine.
+    EXPECT_LT(StopMs(bench), 10000) << capture.Dump();
+    EXPECT_TRUE(
+        capture.Contains("KivDMConversation::cancel: Cancel failed: waiting for the diagnostic manager given "
+                         "up, termination requested"))
+        << capture.Dump();
     EXPECT_FALSE(capture.Contains("did not end within")) << capture.Dump();
 }
 

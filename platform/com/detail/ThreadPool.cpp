@@ -13,7 +13,9 @@ namespace detail {
 
 enum class PoolMode : uint8_t { kPaused, kRunning, kStopped };
 
-struct ThreadPool::State : jux::com::detail::WaitHook, std::enable_shared_from_this<ThreadPool::State> {
+// Final: deleted through its own type by the shared pointers, while its base is
+// only a hook that is never deleted through.
+struct ThreadPool::State final : jux::com::detail::WaitHook, std::enable_shared_from_this<ThreadPool::State> {
     State(std::string n, std::size_t m, bool paused, std::size_t extra)
         : name(std::move(n)),
           maxThreads(m == 0 ? 1 : m),
