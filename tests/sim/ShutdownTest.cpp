@@ -42,6 +42,18 @@ std::thread PlayInBackground(sim::TesterBench& bench, std::string script) {
     });
 }
 
+// Unlocked, fingerprint written, the DPT of a one-block package downloaded and checked.
+constexpr const char* kUnlockedWithTheDpt =
+    "10 02 => 50 02 ..\n"
+    "27 11 => 67 11 ?? ?? ?? ??\n"
+    "27 12 {key} => 67 12\n"
+    "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
+    "@package blocks=0x01:6000\n"
+    "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
+    "36 01 {piece:dpt:1} => 76 01\n"
+    "37 => 77\n"
+    "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n";
+
 int64_t StopMs(sim::TesterBench& bench) {
     const auto stopping = std::chrono::steady_clock::now();
     bench.Stop();
@@ -55,17 +67,8 @@ TEST(ShutdownTest, StopsWithinTwoSecondsWhileARoutineAndADownloadWaitOnASilentUc
     sim::TesterBench bench(options);
     bench.Start();
     std::ostringstream out;
-    ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
-                                    "27 11 => 67 11 ?? ?? ?? ??\n"
-                                    "27 12 {key} => 67 12\n"
-                                    "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
-                                    "@package blocks=0x01:6000\n"
-                                    "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
-                                    "36 01 {piece:dpt:1} => 76 01\n"
-                                    "37 => 77\n"
-                                    "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n"
-                                    "@ucm drop GetProgress\n"
-                                    "@ucm drop Start\n"),
+    ASSERT_EQ(sim::PlayScript(Parse(std::string(kUnlockedWithTheDpt) + "@ucm drop GetProgress\n"
+                                                                       "@ucm drop Start\n"),
                               bench, out),
               sim::kTesterPassed)
         << out.str();
@@ -91,15 +94,7 @@ TEST(ShutdownTest, StopsWithinTwoSecondsWhileTheStatusThreadAndTheWorkerWaitOnAS
     sim::TesterBench bench(options);
     bench.Start();
     std::ostringstream out;
-    ASSERT_EQ(sim::PlayScript(Parse("10 02 => 50 02 ..\n"
-                                    "27 11 => 67 11 ?? ?? ?? ??\n"
-                                    "27 12 {key} => 67 12\n"
-                                    "2E F1 5A 24 05 17 00 00 00 12 34 56 => 6E F1 5A\n"
-                                    "@package blocks=0x01:6000\n"
-                                    "34 00 42 00 0F {size:dpt} => 74 20 0F FD\n"
-                                    "36 01 {piece:dpt:1} => 76 01\n"
-                                    "37 => 77\n"
-                                    "31 01 02 02 {sig:dpt} => 71 01 02 02 00\n"
+    ASSERT_EQ(sim::PlayScript(Parse(std::string(kUnlockedWithTheDpt) +
                                     "34 00 42 00 01 00 00 17 70 => 74 ..\n"),  // UCM session open
                               bench, out),
               sim::kTesterPassed)
