@@ -457,6 +457,20 @@ SessionData::TransferLock SessionData::LockTransfer(std::chrono::milliseconds ti
     return TransferLock(this);
 }
 
+SessionData::TransferLock SessionData::WaitForTransfer(const char* caller) {
+    TransferLock lock = LockTransfer(std::chrono::milliseconds::zero());
+    if (lock.owns_lock()) {
+        return lock;
+    }
+    LogInfo() << caller << ": waiting for the previous download step to end" << VLMR_FILE_LINE;
+    lock = LockTransfer(TransferLockTimeout());
+    if (!lock.owns_lock()) {
+        LogError() << caller << ": the previous download step did not end within " << TransferLockTimeout().count()
+                   << " ms, or termination was requested" << VLMR_FILE_LINE;
+    }
+    return lock;
+}
+
 SessionData::TransferLock& SessionData::TransferLock::operator=(TransferLock&& other) noexcept {
     if (this != &other) {
         unlock();

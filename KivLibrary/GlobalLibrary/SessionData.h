@@ -151,6 +151,10 @@ public:
     };
     // A wait for the lock also ends, without it, once termination is requested.
     TransferLock LockTransfer(std::chrono::milliseconds timeout);
+    // The lock at once, or after a wait of TransferLockTimeout (logged as
+    // `caller`'s); not owned when the holder did not end in time or
+    // termination was requested meanwhile.
+    TransferLock WaitForTransfer(const char* caller);
     // Bound of every wait for the lock: longer than its longest holder. The
     // runtime sets it from the configured UCM response time-out.
     void SetTransferLockTimeout(std::chrono::milliseconds timeout) { m_transferLockTimeout.store(timeout); }
