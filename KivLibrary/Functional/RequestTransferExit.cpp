@@ -24,6 +24,18 @@ std::vector<uint8_t> RequestTransferExit::Process(const UDS::Message& message) {
     LogCurrentStatus();
     const Request request(message);
     std::vector<uint8_t> response;
+    // Held until the worker is drained and the transfer ended at UCM, which
+    // may outlast the tester's wait for this answer: a RequestDownload or a
+    // memory check sent meanwhile waits for the end of this transfer rather
+    // than run beside its last pieces.
+    SessionData::TransferLock transfer;
+    if (m_sessionData) {
+        transfer = m_sessionData->WaitForTransfer("RequestTransferExit");
+        if (!transfer.owns_lock()) {
+            LogError() << "ConditionsNotCorrect: the previous download step did not end in time" << VLMR_FILE_LINE;
+            return MakeNegativeFrame(Sid(), UDS::Nrc::conditionsNotCorrect);
+        }
+    }
     if (!RunChecks(request, response)) {
         return response;
     }

@@ -207,7 +207,20 @@ CheckResult TransferData::ExecuteTransferData(const Request& request, std::vecto
                          "JoinAndDestroyFlashingThread() & return false"
                       << VLMR_FILE_LINE;
             m_sessionData->m_transferDataFailed.store(true);
-            m_sessionData->ResetFlashingThread();
+            // Ended under the transfer lock like every worker: a download
+            // opened meanwhile must not run beside this one's last call.
+            const SessionData::TransferLock transfer = m_sessionData->WaitForTransfer("TransferData");
+            if (transfer.owns_lock()) {
+                // A RequestDownload that came first has put its own worker there.
+                if (m_sessionData->GetFlashingThread() == flashingThread) {
+                    m_sessionData->ResetFlashingThread();
+                }
+                flashingThread->stopAndJoin();
+            } else {
+                LogError() << "TransferData: the failed worker is left to the next RequestDownload or the end of "
+                              "the session"
+                           << VLMR_FILE_LINE;
+            }
             return CheckResult::Refuse(UDS::Nrc::generalProgrammingFailure,
                                        "GeneralProgrammingFailure: an earlier piece was refused by UCM");
         }

@@ -7,6 +7,7 @@
 #include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/Helper/ByteFormat.h"
+#include "KivLibrary/Helper/TerminationFlag.h"
 #include "KivLibrary/Logger/Logging.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -411,16 +413,62 @@ std::shared_ptr<FlashingThread> SessionData::TakeFlashingThread() {
     return std::move(m_flashingThread);
 }
 
+namespace {
+using SteadyClock = std::chrono::steady_clock;
+// How often a wait for the transfer lock looks at the termination flag, which
+// signals nothing; as often as the UCM adaptor's waits do.
+constexpr std::chrono::milliseconds kTransferLockPoll{20};
+
+// now + timeout, at most the clock's last point: a bound derived from a huge
+// configured time-out must not wrap into the past.
+SteadyClock::time_point DeadlineAfter(SteadyClock::time_point now, std::chrono::milliseconds timeout) {
+    if (timeout <= std::chrono::milliseconds::zero()) {
+        return now;
+    }
+    const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::time_point::max() - now);
+    return timeout >= room ? SteadyClock::time_point::max() : now + timeout;
+}
+}  // namespace
+
+std::chrono::milliseconds SessionData::TransferLockTimeoutFor(std::chrono::milliseconds ucmResponseTimeout) {
+    constexpr int64_t kHolderCalls = 6;
+    const int64_t timeout = std::max<int64_t>(ucmResponseTimeout.count(), 0);
+    const int64_t most = std::numeric_limits<int64_t>::max();
+    if (timeout > (most - timeout / 10) / kHolderCalls) {
+        return std::chrono::milliseconds(most);
+    }
+    return std::chrono::milliseconds(kHolderCalls * timeout + timeout / 10);
+}
+
 SessionData::TransferLock SessionData::LockTransfer(std::chrono::milliseconds timeout) {
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(m_transferMutex);
-    if (m_transferDepth != 0 && m_transferHolder != self &&
-        !m_transferReleased.wait_for(lock, timeout, [this] { return m_transferDepth == 0; })) {
-        return TransferLock();
+    const SteadyClock::time_point deadline = DeadlineAfter(SteadyClock::now(), timeout);
+    while (m_transferDepth != 0 && m_transferHolder != self) {
+        const SteadyClock::time_point now = SteadyClock::now();
+        if (now >= deadline || IsTerminationRequested()) {
+            return TransferLock();
+        }
+        // Woken by the release, or in time to look at the flag again.
+        m_transferReleased.wait_until(lock, std::min(now + kTransferLockPoll, deadline));
     }
     m_transferHolder = self;
     ++m_transferDepth;
     return TransferLock(this);
+}
+
+SessionData::TransferLock SessionData::WaitForTransfer(const char* caller) {
+    TransferLock lock = LockTransfer(std::chrono::milliseconds::zero());
+    if (lock.owns_lock()) {
+        return lock;
+    }
+    LogInfo() << caller << ": waiting for the previous download step to end" << VLMR_FILE_LINE;
+    lock = LockTransfer(TransferLockTimeout());
+    if (!lock.owns_lock()) {
+        LogError() << caller << ": the previous download step did not end within " << TransferLockTimeout().count()
+                   << " ms, or termination was requested" << VLMR_FILE_LINE;
+    }
+    return lock;
 }
 
 SessionData::TransferLock& SessionData::TransferLock::operator=(TransferLock&& other) noexcept {
@@ -449,13 +497,14 @@ void SessionData::TransferLock::unlock() {
 }
 
 namespace {
-// An abort that finds a download start still running after the bound goes
+// An abort that finds a download step still running after the bound goes
 // on without the lock: the end of a session must not be lost.
 SessionData::TransferLock LockForAbort(SessionData& session, const char* caller) {
     SessionData::TransferLock lock = session.LockTransfer(session.TransferLockTimeout());
     if (!lock.owns_lock()) {
-        LogError() << caller << ": the start of a download did not end within " << session.TransferLockTimeout().count()
-                   << " ms; going on without waiting for it" << VLMR_FILE_LINE;
+        LogError() << caller << ": the previous download step did not end within "
+                   << session.TransferLockTimeout().count()
+                   << " ms, or termination was requested; going on without waiting for it" << VLMR_FILE_LINE;
     }
     return lock;
 }

@@ -149,11 +149,26 @@ public:
         explicit TransferLock(SessionData* session) : m_session(session) {}
         SessionData* m_session = nullptr;
     };
+    // A wait for the lock also ends, without it, once termination is requested.
     TransferLock LockTransfer(std::chrono::milliseconds timeout);
-    // Bound of every wait for the lock: longer than an abort (the worker's
-    // join and the UCM calls of the reset) and than the start of a download.
+    // The lock at once, or after a wait of TransferLockTimeout (logged as
+    // `caller`'s); not owned when the holder did not end in time or
+    // termination was requested meanwhile.
+    TransferLock WaitForTransfer(const char* caller);
+    // Bound of every wait for the lock: longer than its longest holder. The
+    // runtime sets it from the configured UCM response time-out.
     void SetTransferLockTimeout(std::chrono::milliseconds timeout) { m_transferLockTimeout.store(timeout); }
     std::chrono::milliseconds TransferLockTimeout() const { return m_transferLockTimeout.load(); }
+    // The holders' UCM calls, each bounded by the adaptor's response time-out
+    // (the wait for the adaptor included), decide the bound. The longest
+    // holder is a dpt RequestDownload whose hanging check repairs UCM:
+    // GetCurrentStatus, Start and Close, then a walk of the older sessions
+    // bounded by two time-outs that overruns them by one call: six. The end
+    // of a session takes five (the worker's drain of two buffered pieces and
+    // the join of the one in UCM, TransferExit, DOClose), RequestTransferExit
+    // four, a logical-block RequestDownload four. A tenth more covers the
+    // work between the calls. Saturates instead of wrapping.
+    static std::chrono::milliseconds TransferLockTimeoutFor(std::chrono::milliseconds ucmResponseTimeout);
 
     // The configuration the session was built with; read-only after start-up.
     const std::shared_ptr<KivConfiguration>& GetConfiguration() const { return m_configuration; }
@@ -282,7 +297,8 @@ private:
     std::condition_variable m_transferReleased;
     std::thread::id m_transferHolder;
     uint32_t m_transferDepth = 0;
-    std::atomic<std::chrono::milliseconds> m_transferLockTimeout{std::chrono::minutes(5)};
+    // Until the runtime sets it: the bound for UCM's default response time-out.
+    std::atomic<std::chrono::milliseconds> m_transferLockTimeout{TransferLockTimeoutFor(std::chrono::seconds(30))};
 };
 
 // The integrity bookkeeping is a part of the session object.

@@ -120,6 +120,10 @@ KivRuntime::KivRuntime(std::shared_ptr<KivConfiguration> configuration, std::sha
     m_context.stateMachineLogger = &m_stateMachineLogger;
 
     m_sessionData = std::make_shared<SessionData>(configuration, m_storage, std::make_shared<SignatureVerifier>());
+    m_sessionData->SetTransferLockTimeout(
+        m_dependencies.transferLockTimeout
+            ? *m_dependencies.transferLockTimeout
+            : TransferLockTimeoutFromConfiguration(configuration ? *configuration : KivConfiguration()));
     m_context.sessionData = m_sessionData;
 
     if (m_dependencies.createUcmAdaptor) {

@@ -117,6 +117,16 @@ AutonomousCheckSettings AutonomousCheckSettingsFromConfiguration(const KivConfig
     return settings;
 }
 
+std::chrono::milliseconds TransferLockTimeoutFromConfiguration(const KivConfiguration& configuration) {
+    std::chrono::milliseconds responseTimeout =
+        UCM::UCMAdaptorSettings::FromConfiguration(configuration).responseTimeout;
+    // A value the adaptor cannot take leaves it at its default.
+    if (responseTimeout <= std::chrono::milliseconds::zero()) {
+        responseTimeout = UCM::UCMAdaptorSettings::kDefaultResponseTimeout;
+    }
+    return SessionData::TransferLockTimeoutFor(responseTimeout);
+}
+
 void StartIvdAutonomousCheck(const KivRuntimeContext& c, const AutonomousCheckSettings& settings) {
     if (!c.configuration || !c.configuration->IVD_AutoCheck_Enabled) {
         LogInfo() << "No Start of IVD Autonomous Check, because not configured" << VLMR_FILE_LINE;

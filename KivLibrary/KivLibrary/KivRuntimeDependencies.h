@@ -163,6 +163,9 @@ struct KivRuntimeDependencies {
     // The supervision of the check's update-manager requests; empty: derived
     // from the configured UCM response time-out.
     std::optional<AutonomousCheckSettings> autonomousCheckSettings;
+    // The bound of every wait for the session's transfer lock; empty:
+    // derived from the configured UCM response time-out.
+    std::optional<std::chrono::milliseconds> transferLockTimeout;
 };
 
 // The platform clients of the process and every component that is built.
@@ -175,5 +178,7 @@ void StartIvdAutonomousCheck(const KivRuntimeContext& context, const AutonomousC
 // Each request is supervised for the adaptor's response time-out; a cancel
 // for at most that long.
 AutonomousCheckSettings AutonomousCheckSettingsFromConfiguration(const KivConfiguration& configuration);
+// Long enough for the lock's holders' UCM calls at the adaptor's response time-out.
+std::chrono::milliseconds TransferLockTimeoutFromConfiguration(const KivConfiguration& configuration);
 
 #endif

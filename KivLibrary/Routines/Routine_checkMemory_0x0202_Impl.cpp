@@ -26,6 +26,13 @@ jux::com::Future<CheckMemoryOutput> RoutineService_0202_Impl::Start(const MetaIn
             if (!m_sessionData || !m_storage) {
                 throw std::logic_error("no session data or storage");
             }
+            // The exit of a download may still hand its last pieces to the
+            // signature check: the check waits for it rather than verify a
+            // part and keep that result.
+            const SessionData::TransferLock transfer = m_sessionData->WaitForTransfer("checkMemory");
+            if (!transfer.owns_lock()) {
+                throw std::runtime_error("the previous download step did not end");
+            }
             m_sessionData->SetMemoryFailureFlag(false);
             RegisterConversation(metaInfo);
             CheckMemoryOutput output;

@@ -566,12 +566,14 @@ TEST_F(DownloadTest, ARefusedRequestDownloadLeavesTheOpenTransferAsItWas) {
     }
 }
 
-// The end of a session aborts a download whose worker is still in a UCM
-// call. A RequestDownload sent meanwhile waits until the worker is joined and
-// the programming reset, so neither the old piece nor the reset reaches the
-// transfer it opens.
+// The end of a session aborts a download, or RequestTransferExit ends it (a
+// tester that gave up on the exit's answer goes on), while its worker is
+// still in a UCM call. A RequestDownload sent meanwhile waits until the
+// worker is joined and the programming reset or the transfer ended at UCM, so
+// neither the old piece nor the reset or the exit reaches the transfer it
+// opens.
 TEST_F(DownloadTest, ARequestDownloadWaitsForTheAbortOfThePreviousOne) {
-    const Bytes a = Payload(8192, 1);
+    const Bytes a = Payload(kPiece, 1);
     const Bytes b = Payload(10, 2);
     struct Case {
         const char* name;
@@ -601,18 +603,26 @@ TEST_F(DownloadTest, ARequestDownloadWaitsForTheAbortOfThePreviousOne) {
              EXPECT_EQ(r.Methods(),
                        (std::vector<std::string>{"Start", "TransferStart", "TransferData", "TransferExit", "Close"}));
          }},
+        {"the exit of the block", [](Rig& r) { EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77})); },
+         RequestDownloadFrame(kBlockB, 10), kDownloadAccepted,
+         [&](Rig& r) {
+             EXPECT_EQ(r.Methods(), (std::vector<std::string>{"Start", "TransferStart", "TransferData", "TransferExit",
+                                                              "TransferStart"}));
+             r.Send(b);
+             EXPECT_EQ(r.dm.Uds({0x37}), (Bytes{0x77}));
+             EXPECT_EQ(r.Received(), (std::vector<Bytes>{a, b}));
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig& r = Make();
-        ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+        ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, kPiece)), kDownloadAccepted);
         r.ucm.SetFault(UcmMethod::kTransferData, UcmFault::Drop());
-        r.Send(Bytes(a.begin(), a.begin() + 4093));
+        r.Send(a);
         ASSERT_TRUE(WaitUntil([&] { return r.ucm.CountCalls(UcmMethod::kTransferData) == 1; }));
 
         std::thread abort([&] { c.abort(r); });
-        EXPECT_TRUE(WaitUntil(
-            [&] { return capture.Contains("SessionData::AbortLocalTransfer: stopping the download worker"); }));
+        EXPECT_TRUE(WaitUntil([&] { return capture.Contains("+ FlashingThread::stopAndJoin"); }));
         Bytes answer;
         std::thread request([&] { answer = r.dm.Uds(c.request); });
         EXPECT_TRUE(WaitUntil(

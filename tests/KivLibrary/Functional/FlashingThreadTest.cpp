@@ -191,27 +191,40 @@ TEST_F(FlashingThreadTest, DestructionFlashesBufferedChunksAndJoins) {
     EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1), Transfer(2), Transfer(3)}));
 }
 
-// UCM holds chunk 1 beyond the bounds while chunks 2 and 3 wait in the
-// buffers: the stop gives up within the bounds, keeps [7F 36 72] for the
-// next request, and the thread, cut off from the session, feeds nothing even
-// once UCM has taken chunk 1.
+// UCM holds chunk 1 beyond the bounds: the stop gives up within them, whether
+// chunks wait in the buffers (the drain sees no progress) or chunk 1 was the
+// last (the join runs out), keeps [7F 36 72], which RequestTransferExit
+// answers, and the thread, cut off from the session, feeds nothing even once
+// UCM has taken chunk 1.
 TEST_F(FlashingThreadTest, AStopThatGivesUpFailsTheTransferAndCutsTheThreadOff) {
-    GateTransfers();
-    auto worker = Make({100ms, 100ms});
-    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
-    ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
-    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(2), 2));
-    ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(3), 3));
-    const auto start = std::chrono::steady_clock::now();
-    worker->stopAndJoin();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    Bytes response;
-    EXPECT_FALSE(worker->checkTransferResult(response));
-    EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
-    gate.Set();
-    EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
-    EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
-    EXPECT_TRUE(verifier->Stream().empty());
+    for (const uint32_t chunks : {3u, 1u}) {
+        SCOPED_TRACE(chunks == 1 ? "the join runs out" : "the drain runs out");
+        capture.Clear();
+        ucm->ClearCalls();
+        const auto held = std::make_shared<threadingtest::Event>();
+        ucm->SetScript([held](const std::string& call) {
+            if (call.rfind("TransferData", 0) == 0) {
+                held->Wait(10s);
+            }
+            return true;
+        });
+        auto worker = Make({100ms, 100ms});
+        ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(1), 1));
+        ASSERT_TRUE(Eventually([&] { return CallCount() == 1; }));
+        for (uint32_t counter = 2; counter <= chunks; ++counter) {
+            ASSERT_TRUE(worker->waitForAvailableBuffer(Chunk(static_cast<uint8_t>(counter)), counter));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        worker->stopAndJoin();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        Bytes response;
+        EXPECT_FALSE(worker->checkTransferResult(response));
+        EXPECT_EQ(response, (Bytes{0x7F, 0x36, 0x72}));
+        held->Set();
+        EXPECT_TRUE(capture.WaitFor("- FlashingThread::flashMainLoop"));
+        EXPECT_EQ(ucm->Calls(), (std::vector<std::string>{Transfer(1)}));
+        EXPECT_TRUE(verifier->Stream().empty());
+    }
 }
 
 // The stop gave up on chunk 1 and failed the transfer; UCM then takes the

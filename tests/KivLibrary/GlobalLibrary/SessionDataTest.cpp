@@ -2,6 +2,7 @@
 
 #include "KivLibrary/GlobalLibrary/RFS.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
+#include "KivLibrary/Helper/TerminationFlag.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "tests/KivLibrary/GlobalLibrary/SessionDataDoubles.h"
 #include "tests/support/LogCapture.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 namespace {
@@ -327,6 +330,22 @@ TEST_F(SessionDataTest, StatusQueriesFollowTheSoftwareUpdateState) {
     EXPECT_EQ(session->GetSWupdateStatus(), nullptr);
     EXPECT_EQ(session->GetSWupdateState(), SWupdateState::INVALID);
     EXPECT_FALSE(session->CheckRollbackInProgress());
+}
+
+// A wait for the transfer lock ends, without it, as soon as termination is
+// requested, however long its bound; the holder's own thread still takes it.
+TEST_F(SessionDataTest, AWaitForTheTransferLockEndsOnTermination) {
+    SessionData::TransferLock held = session->LockTransfer(std::chrono::milliseconds::zero());
+    ASSERT_TRUE(held.owns_lock());
+    RequestTermination();
+    auto waiter =
+        std::async(std::launch::async, [this] { return session->LockTransfer(std::chrono::hours(1)).owns_lock(); });
+    const bool ended = waiter.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(session->LockTransfer(std::chrono::hours(1)).owns_lock());
+    ResetTerminationRequest();
+    held.unlock();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(waiter.get());
 }
 
 TEST_F(SessionDataTest, DownloadWorkerAndResetMayRunAtOnce) {

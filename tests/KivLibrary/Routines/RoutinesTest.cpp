@@ -17,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 
@@ -200,6 +201,38 @@ TEST_F(CheckMemoryTest, DownloadedBlockAgainstTheInstalledVersion) {
         ASSERT_TRUE(database->ReadUpdatedEcuInfo(info));
         EXPECT_EQ(info, c.status == 0 ? EcuInfo::ReprogrammableAndConsistent : EcuInfo::ProgrammingNotConsistent);
     }
+}
+
+// A check sent while RequestTransferExit still drains the worker (the tester
+// gave up on the exit's answer) waits for the exit: it verifies the whole
+// block, not the part that had reached the signature, and keeps no failure.
+TEST_F(CheckMemoryTest, ACheckDuringTheExitOfADownloadWaitsForIt) {
+    const sim::Package package = Packages().Build();
+    configuration->flashBlocks = package.configuredBlockIds;
+    ASSERT_TRUE(database->WriteUpdatedLogicalBlocks(package.installedBlocks));
+    DownloadDpt(package.dpt);
+    const auto proxy = Connect<CheckMemoryProxy>();
+    ASSERT_EQ(proxy->Start(kMeta, package.dpt.signature).get().routineStatus, 0) << capture.Dump();
+
+    const sim::SignedBlock& block = package.blocks.front();
+    const auto half = block.payload.begin() + static_cast<std::ptrdiff_t>(block.payload.size() / 2);
+    session->SetSignatureResult(0);
+    session->StartBlockTransfer(block.memorySize, block.memoryAddress, kFormat);
+    session->SetRequestDownloadFinished(false);
+    session->DecreaseRemainingSize(true, block.memorySize);
+    session->AddTransferredData(Bytes(block.payload.begin(), half));
+    // Stands for the exit, which holds the transfer lock while it drains.
+    SessionData::TransferLock exit = session->LockTransfer(std::chrono::milliseconds::zero());
+    ASSERT_TRUE(exit.owns_lock());
+    auto check =
+        std::async(std::launch::async, [&] { return proxy->Start(kMeta, block.signature).get().routineStatus; });
+    EXPECT_TRUE(capture.WaitFor("checkMemory: waiting for the previous download step to end"));
+    session->AddTransferredData(Bytes(half, block.payload.end()));
+    session->FinishBlockTransfer(true);
+    session->SetRequestDownloadFinished(true);
+    exit.unlock();
+    EXPECT_EQ(check.get(), 0) << capture.Dump();
+    EXPECT_FALSE(session->GetMemoryFailureFlag());
 }
 
 // ---- 0xC010 -------------------------------------------------------------------

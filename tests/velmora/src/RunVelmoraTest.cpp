@@ -6,6 +6,7 @@
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
 #include "KivLibrary/Persistency/AraPersistency.h"
+#include "KivLibrary/Persistency/KivConfiguration.h"
 #include "tests/velmora/src/ProcessHarness.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +204,34 @@ TEST_F(RunVelmoraTest, ReportsToThePlatformAndShutsDownInOrder) {
                                     "Runtime stop offer services", "KivRuntime: run succeeded!", "kiv shutdown"});
     // The diagnostic-status thread has ended before kTerminating.
     ExpectInOrder(capture.Texts(), {"diag_status_changed_proc EXIT", "ApplicationStateReporter terminating"});
+}
+
+// The transfer lock is held across up to six UCM calls: every wait for it
+// lasts as long as six of the configured response time-outs, however long
+// or short they are, and a value UCM's adaptor does not take leaves both at
+// the adaptor's default.
+TEST_F(RunVelmoraTest, TheTransferLockBoundFollowsTheConfiguredUcmResponseTimeout) {
+    using std::chrono::milliseconds;
+    const struct {
+        uint64_t configured;
+        milliseconds timeout;
+    } cases[] = {{50, milliseconds(50)},
+                 {100000, milliseconds(100000)},
+                 {0, milliseconds(30000)},
+                 {uint64_t{1} << 63, milliseconds(30000)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.configured);
+        auto configuration = std::make_shared<KivConfiguration>();
+        configuration->ucmResponseTimeout_msec = c.configured;
+        KivRuntime runtime(configuration, nullptr, KivRuntimeDependencies());
+        const milliseconds bound = runtime.Context().sessionData->TransferLockTimeout();
+        EXPECT_GE(bound.count(), 6 * c.timeout.count());
+        EXPECT_LT(bound.count(), 7 * c.timeout.count());
+    }
+    KivRuntimeDependencies shrunk;
+    shrunk.transferLockTimeout = milliseconds(5);
+    KivRuntime runtime(std::make_shared<KivConfiguration>(), nullptr, shrunk);
+    EXPECT_EQ(runtime.Context().sessionData->TransferLockTimeout(), milliseconds(5));
 }
 
 // A health manager that refuses the client and then a checkpoint: both are
