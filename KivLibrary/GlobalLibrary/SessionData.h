@@ -156,7 +156,8 @@ public:
     // termination was requested meanwhile.
     TransferLock WaitForTransfer(const char* caller);
     // Bound of every wait for the lock: longer than its longest holder. The
-    // runtime sets it from the configured UCM response time-out.
+    // runtime sets it from the configured UCM response time-out, with the
+    // first logical block's wait for running integrity requests on top.
     void SetTransferLockTimeout(std::chrono::milliseconds timeout) { m_transferLockTimeout.store(timeout); }
     std::chrono::milliseconds TransferLockTimeout() const { return m_transferLockTimeout.load(); }
     // The holders' UCM calls, each bounded by the adaptor's response time-out

@@ -124,7 +124,9 @@ std::chrono::milliseconds TransferLockTimeoutFromConfiguration(const KivConfigur
     if (responseTimeout <= std::chrono::milliseconds::zero()) {
         responseTimeout = UCM::UCMAdaptorSettings::kDefaultResponseTimeout;
     }
-    return SessionData::TransferLockTimeoutFor(responseTimeout);
+    // The first logical block's RequestDownload also waits for running
+    // integrity requests while it holds the lock.
+    return SessionData::TransferLockTimeoutFor(responseTimeout) + IvdRequestWaitSettings{}.maxWait;
 }
 
 void StartIvdAutonomousCheck(const KivRuntimeContext& c, const AutonomousCheckSettings& settings) {

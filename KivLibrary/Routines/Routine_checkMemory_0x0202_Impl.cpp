@@ -26,15 +26,17 @@ jux::com::Future<CheckMemoryOutput> RoutineService_0202_Impl::Start(const MetaIn
             if (!m_sessionData || !m_storage) {
                 throw std::logic_error("no session data or storage");
             }
+            m_sessionData->SetMemoryFailureFlag(false);
+            RegisterConversation(metaInfo);
             // The exit of a download may still hand its last pieces to the
             // signature check: the check waits for it rather than verify a
-            // part and keep that result.
+            // part and keep that result. Taken after the registration, which
+            // waits for the diagnostic-status thread, whose cancel of a
+            // download needs this lock.
             const SessionData::TransferLock transfer = m_sessionData->WaitForTransfer("checkMemory");
             if (!transfer.owns_lock()) {
                 throw std::runtime_error("the previous download step did not end");
             }
-            m_sessionData->SetMemoryFailureFlag(false);
-            RegisterConversation(metaInfo);
             CheckMemoryOutput output;
             output.routineStatus = CheckMemoryData(data);
             LogDebug() << "Start checkMemory completed with routine Status : "

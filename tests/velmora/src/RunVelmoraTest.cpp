@@ -5,6 +5,7 @@
 #include "KivLibrary/GlobalLibrary/KivDMConversation.h"
 #include "KivLibrary/GlobalLibrary/SWupdateStatus.h"
 #include "KivLibrary/GlobalLibrary/SessionData.h"
+#include "KivLibrary/KivLibrary/AutonomousCheck.h"
 #include "KivLibrary/Persistency/AraPersistency.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "tests/velmora/src/ProcessHarness.h"
@@ -225,8 +226,9 @@ TEST_F(RunVelmoraTest, TheTransferLockBoundFollowsTheConfiguredUcmResponseTimeou
         configuration->ucmResponseTimeout_msec = c.configured;
         KivRuntime runtime(configuration, nullptr, KivRuntimeDependencies());
         const milliseconds bound = runtime.Context().sessionData->TransferLockTimeout();
-        EXPECT_GE(bound.count(), 6 * c.timeout.count());
-        EXPECT_LT(bound.count(), 7 * c.timeout.count());
+        const milliseconds ivdWait = IvdRequestWaitSettings{}.maxWait;
+        EXPECT_GE(bound.count(), 6 * c.timeout.count() + ivdWait.count());
+        EXPECT_LT(bound.count(), 7 * c.timeout.count() + ivdWait.count());
     }
     KivRuntimeDependencies shrunk;
     shrunk.transferLockTimeout = milliseconds(5);
