@@ -7,8 +7,9 @@ namespace {
 
 class CapturingAdapter : public LoggingAdapter {
 public:
-    CapturingAdapter(CapturingLoggingBackend& owner, Level level) : owner_(owner), level_(level) {}
-    ~CapturingAdapter() override { owner_.Record(level_, std::move(text_)); }
+    CapturingAdapter(std::shared_ptr<CapturingLoggingBackend> owner, Level level)
+        : owner_(std::move(owner)), level_(level) {}
+    ~CapturingAdapter() override { owner_->Record(level_, std::move(text_)); }
 
     void Commit() override {}
     LoggingAdapter& Write(bool value) override { return Append(value ? "true" : "false"); }
@@ -31,7 +32,7 @@ private:
         return *this;
     }
 
-    CapturingLoggingBackend& owner_;
+    std::shared_ptr<CapturingLoggingBackend> owner_;
     Level level_;
     std::string text_;
 };
@@ -39,7 +40,7 @@ private:
 }  // namespace
 
 LoggingStream CapturingLoggingBackend::Make(Level level) {
-    return LoggingStream(std::make_shared<CapturingAdapter>(*this, level));
+    return LoggingStream(std::make_shared<CapturingAdapter>(shared_from_this(), level));
 }
 
 std::vector<LogMessage> CapturingLoggingBackend::Messages() const {

@@ -20,7 +20,10 @@ struct LogMessage {
     std::string text;
 };
 
-class CapturingLoggingBackend : public LoggingBackend {
+// Each message in flight holds the backend: a thread that outlives its test
+// (a worker cut off and detached) may still finish a message after the
+// capture is gone.
+class CapturingLoggingBackend : public LoggingBackend, public std::enable_shared_from_this<CapturingLoggingBackend> {
 public:
     LoggingStream Verbose() override { return Make(Level::kVerbose); }
     LoggingStream Debug() override { return Make(Level::kDebug); }
