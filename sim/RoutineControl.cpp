@@ -178,7 +178,7 @@ struct CheckMemory {
     using Start = diag::r_0202::RoutineService_CheckMemory::Start;
     using Stop = void;
     using RequestResults = void;
-    using Failed = NoApplicationError;
+    using Failed = diag::r_0202::RoutineService_CheckMemory::UDSServiceFailed;
 };
 
 struct CheckProgrammingPreconditions {

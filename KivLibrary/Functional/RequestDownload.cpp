@@ -70,14 +70,12 @@ std::vector<uint8_t> RequestDownload::Process(const UDS::Message& message) {
     // the checks see what it left.
     SessionData::TransferLock transfer;
     if (m_sessionData) {
-        transfer = m_sessionData->LockTransfer(std::chrono::milliseconds(0));
+        transfer = m_sessionData->WaitForTurn("RequestDownload", m_conversation);
         if (!transfer.owns_lock()) {
-            LogInfo() << "RequestDownload: waiting for the abort of the previous download" << VLMR_FILE_LINE;
-            transfer = m_sessionData->LockTransfer(m_sessionData->TransferLockTimeout());
-        }
-        if (!transfer.owns_lock()) {
-            return MakeNegativeResponse("ConditionsNotCorrect: the abort of the previous download did not end in time",
-                                        UDS::Nrc::conditionsNotCorrect);
+            return MakeNegativeResponse(
+                transfer.Overtaken() ? "ConditionsNotCorrect: the session ended while the request waited"
+                                     : "ConditionsNotCorrect: the abort of the previous download did not end in time",
+                UDS::Nrc::conditionsNotCorrect);
         }
     }
     if (!RunChecks(request, response)) {

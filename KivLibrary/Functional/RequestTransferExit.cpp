@@ -9,7 +9,8 @@
 
 RequestTransferExit::RequestTransferExit(const UdsServiceDependencies& dependencies)
     : CheckedService("RequestTransferExit", kSid, dependencies.sessionData, dependencies.ucmAdaptor,
-                     dependencies.storage) {
+                     dependencies.storage),
+      m_conversation(dependencies.conversation) {
     using Nrc = UDS::Nrc;
     AddCheck("SessionUCMCheck", Nrc::conditionsNotCorrect, &RequestTransferExit::SessionUCMCheck);
     AddCheck("RequestDownloadFinishedCheck", Nrc::requestSequenceError,
@@ -30,9 +31,12 @@ std::vector<uint8_t> RequestTransferExit::Process(const UDS::Message& message) {
     // than run beside its last pieces.
     SessionData::TransferLock transfer;
     if (m_sessionData) {
-        transfer = m_sessionData->WaitForTransfer("RequestTransferExit");
+        transfer = m_sessionData->WaitForTurn("RequestTransferExit", m_conversation);
         if (!transfer.owns_lock()) {
-            LogError() << "ConditionsNotCorrect: the previous download step did not end in time" << VLMR_FILE_LINE;
+            LogError() << (transfer.Overtaken()
+                               ? "ConditionsNotCorrect: the session ended while the request waited"
+                               : "ConditionsNotCorrect: the previous download step did not end in time")
+                       << VLMR_FILE_LINE;
             return MakeNegativeFrame(Sid(), UDS::Nrc::conditionsNotCorrect);
         }
     }

@@ -27,6 +27,9 @@ private:
 
     std::vector<uint8_t> ExitTransfer();
     bool IsDptTransfer() const;
+
+    // Tells whether the session ended while the exit waited for the transfer lock.
+    const std::shared_ptr<KivDMConversation> m_conversation;
 };
 
 #endif

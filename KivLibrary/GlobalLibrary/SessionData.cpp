@@ -441,6 +441,10 @@ std::chrono::milliseconds SessionData::TransferLockTimeoutFor(std::chrono::milli
 }
 
 SessionData::TransferLock SessionData::LockTransfer(std::chrono::milliseconds timeout) {
+    return AcquireTransfer(timeout, nullptr);
+}
+
+SessionData::TransferLock SessionData::AcquireTransfer(std::chrono::milliseconds timeout, const uint64_t* turn) {
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(m_transferMutex);
     const SteadyClock::time_point deadline = DeadlineAfter(SteadyClock::now(), timeout);
@@ -452,19 +456,46 @@ SessionData::TransferLock SessionData::LockTransfer(std::chrono::milliseconds ti
         // Woken by the release, or in time to look at the flag again.
         m_transferReleased.wait_until(lock, std::min(now + kTransferLockPoll, deadline));
     }
+    if (m_transferDepth == 0) {
+        if (turn != nullptr && m_transferHolders != *turn) {
+            return TransferLock(nullptr, true);
+        }
+        ++m_transferHolders;
+    }
     m_transferHolder = self;
     ++m_transferDepth;
     return TransferLock(this);
 }
 
-SessionData::TransferLock SessionData::WaitForTransfer(const char* caller) {
-    TransferLock lock = LockTransfer(std::chrono::milliseconds::zero());
-    if (lock.owns_lock()) {
+SessionData::TransferLock SessionData::WaitForTransfer(const char* caller) { return WaitForTransfer(caller, nullptr); }
+
+SessionData::TransferLock SessionData::WaitForTurn(const char* caller,
+                                                   const std::shared_ptr<KivDMConversation>& conversation) {
+    const uint64_t sessionChanges = conversation ? conversation->SessionChanges() : 0;
+    uint64_t holders = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_transferMutex);
+        holders = m_transferHolders;
+    }
+    TransferLock lock = WaitForTransfer(caller, &holders);
+    if (lock.owns_lock() && conversation && conversation->SessionChanges() != sessionChanges) {
+        lock = TransferLock(nullptr, true);
+    }
+    if (lock.Overtaken()) {
+        LogError() << caller << ": a later request or the end of the diagnostic session came first; acting on nothing"
+                   << VLMR_FILE_LINE;
+    }
+    return lock;
+}
+
+SessionData::TransferLock SessionData::WaitForTransfer(const char* caller, const uint64_t* turn) {
+    TransferLock lock = AcquireTransfer(std::chrono::milliseconds::zero(), turn);
+    if (lock.owns_lock() || lock.Overtaken()) {
         return lock;
     }
     LogInfo() << caller << ": waiting for the previous download step to end" << VLMR_FILE_LINE;
-    lock = LockTransfer(TransferLockTimeout());
-    if (!lock.owns_lock()) {
+    lock = AcquireTransfer(TransferLockTimeout(), turn);
+    if (!lock.owns_lock() && !lock.Overtaken()) {
         LogError() << caller << ": the previous download step did not end within " << TransferLockTimeout().count()
                    << " ms, or termination was requested" << VLMR_FILE_LINE;
     }
@@ -475,6 +506,7 @@ SessionData::TransferLock& SessionData::TransferLock::operator=(TransferLock&& o
     if (this != &other) {
         unlock();
         m_session = other.m_session;
+        m_overtaken = other.m_overtaken;
         other.m_session = nullptr;
     }
     return *this;

@@ -136,18 +136,24 @@ public:
     class TransferLock {
     public:
         TransferLock() = default;
-        TransferLock(TransferLock&& other) noexcept : m_session(other.m_session) { other.m_session = nullptr; }
+        TransferLock(TransferLock&& other) noexcept : m_session(other.m_session), m_overtaken(other.m_overtaken) {
+            other.m_session = nullptr;
+        }
         TransferLock& operator=(TransferLock&& other) noexcept;
         TransferLock(const TransferLock&) = delete;
         TransferLock& operator=(const TransferLock&) = delete;
         ~TransferLock() { unlock(); }
         bool owns_lock() const { return m_session != nullptr; }
+        // Not owned because the request's turn was taken (see WaitForTurn).
+        bool Overtaken() const { return m_overtaken; }
         void unlock();
 
     private:
         friend class SessionData;
-        explicit TransferLock(SessionData* session) : m_session(session) {}
+        explicit TransferLock(SessionData* session, bool overtaken = false)
+            : m_session(session), m_overtaken(overtaken) {}
         SessionData* m_session = nullptr;
+        bool m_overtaken = false;
     };
     // A wait for the lock also ends, without it, once termination is requested.
     TransferLock LockTransfer(std::chrono::milliseconds timeout);
@@ -155,6 +161,15 @@ public:
     // `caller`'s); not owned when the holder did not end in time or
     // termination was requested meanwhile.
     TransferLock WaitForTransfer(const char* caller);
+    // As WaitForTransfer, for a request of the tester that acts on the
+    // current download; not owned (Overtaken) when another holder had the
+    // lock between the request's arrival and its turn (a later request, the
+    // end of the session) or the conversation's session changed meanwhile.
+    // The lock is not handed out in arrival order, and the diagnostic
+    // manager may have given up on a request that still waits: what it was
+    // sent for is then gone, and acting on what is there now would corrupt
+    // the state of the next download.
+    TransferLock WaitForTurn(const char* caller, const std::shared_ptr<KivDMConversation>& conversation);
     // Bound of every wait for the lock: longer than its longest holder. The
     // runtime sets it from the configured UCM response time-out, with the
     // first logical block's wait for running integrity requests on top.
@@ -291,6 +306,9 @@ private:
     // Guards the two cache pointers, the records of the current caches and the
     // pending answers.
     mutable std::mutex m_logisticsMutex;
+    // `turn`: the holders counted when the request arrived; null for none.
+    TransferLock AcquireTransfer(std::chrono::milliseconds timeout, const uint64_t* turn);
+    TransferLock WaitForTransfer(const char* caller, const uint64_t* turn);
     // The transfer lock, built on a plain mutex so that its bounded wait is
     // a condition wait on the steady clock: holder and depth of the thread
     // that owns it.
@@ -298,6 +316,7 @@ private:
     std::condition_variable m_transferReleased;
     std::thread::id m_transferHolder;
     uint32_t m_transferDepth = 0;
+    uint64_t m_transferHolders = 0;  // outermost acquisitions so far
     // Until the runtime sets it: the bound for UCM's default response time-out.
     std::atomic<std::chrono::milliseconds> m_transferLockTimeout{TransferLockTimeoutFor(std::chrono::seconds(30))};
 };

@@ -4,6 +4,7 @@
 #ifndef KIVLIBRARY_ROUTINES_ROUTINENRC_H
 #define KIVLIBRARY_ROUTINES_ROUTINENRC_H
 
+#include "platform/services/zenqo/services/diag/r_0202/RoutineService_CheckMemory_common.h"
 #include "platform/services/zenqo/services/diag/r_0203/RoutineService_CheckProgrammingPreconditions_common.h"
 #include "platform/services/zenqo/services/diag/r_0253/RoutineService_CalculateIntegrityValidationData_common.h"
 #include "platform/services/zenqo/services/diag/r_029a/RoutineService_CalculateModuleHashValue_common.h"
@@ -18,10 +19,14 @@ namespace RoutineNrc {
 using UDS::Nrc;
 constexpr uint8_t Code(Nrc nrc) { return UDS::ToByte(nrc); }
 
+using Failed0202 = zenqo::services::diag::r_0202::RoutineService_CheckMemory::UDSServiceFailed;
 using Failed0203 = zenqo::services::diag::r_0203::RoutineService_CheckProgrammingPreconditions::UDSServiceFailed;
 using Failed0253 = zenqo::services::diag::r_0253::RoutineService_CalculateIntegrityValidationData::UDSServiceFailed;
 using Failed029A = zenqo::services::diag::r_029a::RoutineService_CalculateModuleHashValue::UDSServiceFailed;
 using FailedC010 = zenqo::services::diag::r_c010::RoutineService_StartUpdate::UDSServiceFailed;
+
+// 0x0202 Start.
+inline const Failed0202 k0202ConditionsNotCorrect{Code(Nrc::conditionsNotCorrect)};
 
 // 0x0203 Start.
 inline const Failed0203 k0203ConditionsNotCorrect{Code(Nrc::conditionsNotCorrect)};

@@ -5,6 +5,7 @@
 #include "KivLibrary/Helper/ByteFormat.h"
 #include "KivLibrary/Persistency/KivConfiguration.h"
 #include "KivLibrary/Persistency/PersistentDataStorage.h"
+#include "KivLibrary/Routines/RoutineNrc.h"
 
 #include <stdexcept>
 
@@ -26,17 +27,24 @@ jux::com::Future<CheckMemoryOutput> RoutineService_0202_Impl::Start(const MetaIn
             if (!m_sessionData || !m_storage) {
                 throw std::logic_error("no session data or storage");
             }
-            m_sessionData->SetMemoryFailureFlag(false);
             RegisterConversation(metaInfo);
             // The exit of a download may still hand its last pieces to the
             // signature check: the check waits for it rather than verify a
             // part and keep that result. Taken after the registration, which
             // waits for the diagnostic-status thread, whose cancel of a
             // download needs this lock.
-            const SessionData::TransferLock transfer = m_sessionData->WaitForTransfer("checkMemory");
+            const SessionData::TransferLock transfer = m_sessionData->WaitForTurn("checkMemory", m_conversation);
+            if (transfer.Overtaken()) {
+                // Verifying what a later download or the end of the session
+                // left would fail, and its flag, cached signature result and
+                // discarded table would stay with the next download.
+                LogError() << "ConditionsNotCorrect: the download this check was sent for is gone" << VLMR_FILE_LINE;
+                return Refuse<CheckMemoryOutput>(RoutineNrc::k0202ConditionsNotCorrect);
+            }
             if (!transfer.owns_lock()) {
                 throw std::runtime_error("the previous download step did not end");
             }
+            m_sessionData->SetMemoryFailureFlag(false);
             CheckMemoryOutput output;
             output.routineStatus = CheckMemoryData(data);
             LogDebug() << "Start checkMemory completed with routine Status : "

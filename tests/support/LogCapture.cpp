@@ -54,15 +54,39 @@ void CapturingLoggingBackend::Clear() {
 }
 
 void CapturingLoggingBackend::Record(Level level, std::string text) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const bool hold = !holdAt_.empty() && text.find(holdAt_) != std::string::npos;
     messages_.push_back({level, std::move(text)});
+    if (hold) {
+        holdAt_.clear();
+        holding_ = true;
+        released_.wait_for(lock, std::chrono::seconds(10), [this] { return !holding_; });
+        holding_ = false;
+    }
+}
+
+void CapturingLoggingBackend::HoldAt(std::string fragment) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdAt_ = std::move(fragment);
+}
+
+void CapturingLoggingBackend::ReleaseHold() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdAt_.clear();
+        holding_ = false;
+    }
+    released_.notify_all();
 }
 
 LogCapture::LogCapture() : backend_(std::make_shared<CapturingLoggingBackend>()), previous_(GetLoggingBackend()) {
     SetLoggingBackend(backend_);
 }
 
-LogCapture::~LogCapture() { SetLoggingBackend(previous_); }
+LogCapture::~LogCapture() {
+    backend_->ReleaseHold();
+    SetLoggingBackend(previous_);
+}
 
 std::vector<std::string> LogCapture::Texts() const {
     std::vector<std::string> texts;

@@ -6,6 +6,7 @@
 #include "KivLibrary/Logger/Logging.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,12 +37,17 @@ public:
     std::vector<LogMessage> Messages() const;
     void Clear();
     void Record(Level level, std::string text);
+    void HoldAt(std::string fragment);
+    void ReleaseHold();
 
 private:
     LoggingStream Make(Level level);
 
     mutable std::mutex mutex_;
+    std::condition_variable released_;
     std::vector<LogMessage> messages_;
+    std::string holdAt_;    // mutex_
+    bool holding_ = false;  // mutex_
 };
 
 // Installs a capturing backend for the lifetime of the object and restores
@@ -61,6 +67,12 @@ public:
     bool Contains(const std::string& fragment) const;
     bool Contains(Level level, const std::string& fragment) const;
     size_t Count(const std::string& fragment) const;
+    // The thread that commits the next message containing the fragment
+    // stays in that call, once the message is recorded, until Release (at
+    // most 10 s): a test puts other threads' steps before the rest of that
+    // thread's, in an order that would otherwise be left to chance.
+    void HoldAt(const std::string& fragment) { backend_->HoldAt(fragment); }
+    void Release() { backend_->ReleaseHold(); }
     // Polls until a message contains the fragment or the time-out passes.
     bool WaitFor(const std::string& fragment,
                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;

@@ -590,13 +590,13 @@ TEST_F(DownloadTest, ARequestDownloadWaitsForTheAbortOfThePreviousOne) {
              EXPECT_TRUE(WaitUntil([&] { return r.Session()->GetRFS()->GetData() == b; }));
              EXPECT_TRUE(r.Session()->GetRFS()->IsTransferActive());
          }},
-        // The reset cancels the conversation, so the request finds the
-        // security access gone and nothing of it reaches UCM.
+        // The reset cancels the conversation: the request was sent in a
+        // session that ended while it waited, and nothing of it reaches UCM.
         {"the reset of the programming",
          [](Rig& r) {
              r.Session()->ResetProgramming(r.stack.Ucm(), r.stack.Storage(), r.stack.Conversation(), nullptr);
          },
-         RequestDownloadFrame(kBlockB, 10), Nrc(0x34, 0x33),
+         RequestDownloadFrame(kBlockB, 10), Nrc(0x34, 0x22),
          [](Rig& r) {
              EXPECT_EQ(r.Session()->GetSWupdateState(), SWupdateState::IDLE);
              EXPECT_EQ(r.Session()->GetUcmSessionId(), SessionData::kNoUcmSession);
@@ -626,7 +626,7 @@ TEST_F(DownloadTest, ARequestDownloadWaitsForTheAbortOfThePreviousOne) {
         Bytes answer;
         std::thread request([&] { answer = r.dm.Uds(c.request); });
         EXPECT_TRUE(WaitUntil(
-            [&] { return capture.Contains("RequestDownload: waiting for the abort of the previous download"); }));
+            [&] { return capture.Contains("RequestDownload: waiting for the previous download step to end"); }));
         EXPECT_EQ(r.ucm.ReleaseDropped(), 1u);
         abort.join();
         request.join();

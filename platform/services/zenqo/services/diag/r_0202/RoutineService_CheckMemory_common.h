@@ -4,6 +4,7 @@
 #define PLATFORM_SERVICES_ZENQO_SERVICES_DIAG_R_0202_ROUTINESERVICE_CHECKMEMORY_COMMON_H
 
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include "platform/services/zov/dm/types/MetaInfoType.h"
@@ -29,6 +30,17 @@ struct Cancel {
     static constexpr const char* kName = "Cancel";
     // meta-information
     using Signature = void(zov::dm::types::MetaInfoType);
+};
+
+// Application error (error code 2): the negative response code for the tester.
+class UDSServiceFailed : public std::exception {
+public:
+    explicit UDSServiceFailed(uint8_t code = 0) noexcept : m_code(code) {}
+    uint8_t GetCode() const noexcept { return m_code; }
+    const char* what() const noexcept override { return "RoutineService_CheckMemory::UDSServiceFailed::2"; }
+
+private:
+    uint8_t m_code;
 };
 
 }  // namespace RoutineService_CheckMemory
