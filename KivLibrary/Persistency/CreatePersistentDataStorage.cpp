@@ -45,51 +45,23 @@ bool HasLegacyKey(PermanentStorage& storage) {
     return false;
 }
 
-// Reads an item of the typed database and reports whether it failed although
-// the key is there.
-template <typename T>
-bool IsUnreadable(PersistentDataStorage& typed, bool (PersistentDataStorage::*has)() const,
-                  bool (PersistentDataStorage::*read)(T&)) {
-    if (!(typed.*has)()) {
-        return false;
-    }
-    T value{};
-    return !(typed.*read)(value);
-}
-
 // An item whose stored bytes cannot be decoded would make every later load of
 // the cache fail, so it is dropped at open. An item the medium cannot deliver
 // at all is left alone: that is a storage fault, not bad contents.
 void RemoveUndecodableItems(const std::shared_ptr<PermanentStorage>& storage) {
-    PersistentDataStorageImpl typed(CreateSafePersistency(storage));
-    using P = PersistentDataStorage;
-    const std::vector<std::pair<const char*, bool>> items{
-        {DatabaseKeys::kUcmSessionId, IsUnreadable<uint32_t>(typed, &P::HasUcmSessionId, &P::ReadUcmSessionId)},
-        {DatabaseKeys::kSwUpdateState, IsUnreadable<SWupdateState>(typed, &P::HasSWupdateState, &P::ReadSWupdateState)},
-        {DatabaseKeys::kUpdateForPartition,
-         IsUnreadable<PartitionEnum>(typed, &P::HasUpdateForPartition, &P::ReadUpdateForPartition)},
-        {DatabaseKeys::kUpdatedLogicalBlocks,
-         IsUnreadable<LogicalBlocks>(typed, &P::HasUpdatedLogicalBlocks, &P::ReadUpdatedLogicalBlocks)},
-        {DatabaseKeys::kInstalledLogicalBlocks,
-         IsUnreadable<LogicalBlocks>(typed, &P::HasInstalledLogicalBlocks, &P::ReadInstalledLogicalBlocks)},
-        {DatabaseKeys::kUpdatedEcuInfo, IsUnreadable<EcuInfo>(typed, &P::HasUpdatedEcuInfo, &P::ReadUpdatedEcuInfo)},
-        {DatabaseKeys::kInstalledEcuInfo,
-         IsUnreadable<EcuInfo>(typed, &P::HasInstalledEcuInfo, &P::ReadInstalledEcuInfo)},
-        {DatabaseKeys::kDatabaseFormat,
-         IsUnreadable<std::string>(typed, &P::HasDatabaseFormatIdentifier, &P::ReadDatabaseFormatIdentifier)},
-    };
+    const std::vector<const char*> unreadable =
+        SmartPersistency::UnreadableItems(std::make_shared<PersistentDataStorageImpl>(CreateSafePersistency(storage)));
     bool removed = false;
-    for (const auto& item : items) {
+    for (const char* key : unreadable) {
         std::vector<uint8_t> raw;
-        if (!item.second || !storage->Get(item.first, raw)) {
+        if (!storage->Get(key, raw)) {
             continue;
         }
-        LogError() << std::string("Database item '") + item.first + "' cannot be decoded; removing it"
-                   << VLMR_FILE_LINE;
-        if (storage->Remove(item.first)) {
+        LogError() << std::string("Database item '") + key + "' cannot be decoded; removing it" << VLMR_FILE_LINE;
+        if (storage->Remove(key)) {
             removed = true;
         } else {
-            LogError() << std::string("Removing database item '") + item.first + "' failed" << VLMR_FILE_LINE;
+            LogError() << std::string("Removing database item '") + key + "' failed" << VLMR_FILE_LINE;
         }
     }
     if (removed && !storage->Persist()) {

@@ -1,6 +1,7 @@
 #include "KivLibrary/Persistency/SmartPersistency.h"
 
 #include "KivLibrary/Logger/Logging.h"
+#include "KivLibrary/Persistency/DatabaseItems.h"
 #include "KivLibrary/Persistency/ObjectLogger.h"
 
 #include <exception>
@@ -13,29 +14,37 @@ void LogTaggedBlocks(const char* tag, const LogicalBlocks& blocks) { LogInfo() <
 
 SmartPersistency::SmartPersistency(std::shared_ptr<PersistentDataStorage> storage, const std::string& database,
                                    ReconnectFactory factory)
-    : m_ucmSessionId(&PersistentDataStorage::HasUcmSessionId, &PersistentDataStorage::ReadUcmSessionId,
-                     &PersistentDataStorage::RemoveUcmSessionId, &PersistentDataStorage::WriteUcmSessionId),
-      m_swUpdateState(&PersistentDataStorage::HasSWupdateState, &PersistentDataStorage::ReadSWupdateState,
-                      &PersistentDataStorage::RemoveSWupdateState, &PersistentDataStorage::WriteSWupdateState),
-      m_updateForPartition(
-          &PersistentDataStorage::HasUpdateForPartition, &PersistentDataStorage::ReadUpdateForPartition,
-          &PersistentDataStorage::RemoveUpdateForPartition, &PersistentDataStorage::WriteUpdateForPartition),
-      m_updatedLogicalBlocks(
-          &PersistentDataStorage::HasUpdatedLogicalBlocks, &PersistentDataStorage::ReadUpdatedLogicalBlocks,
-          &PersistentDataStorage::RemoveUpdatedLogicalBlocks, &PersistentDataStorage::WriteUpdatedLogicalBlocks),
-      m_installedLogicalBlocks(
-          &PersistentDataStorage::HasInstalledLogicalBlocks, &PersistentDataStorage::ReadInstalledLogicalBlocks,
-          &PersistentDataStorage::RemoveInstalledLogicalBlocks, &PersistentDataStorage::WriteInstalledLogicalBlocks),
-      m_updatedEcuInfo(&PersistentDataStorage::HasUpdatedEcuInfo, &PersistentDataStorage::ReadUpdatedEcuInfo,
-                       &PersistentDataStorage::RemoveUpdatedEcuInfo, &PersistentDataStorage::WriteUpdatedEcuInfo),
-      m_installedEcuInfo(&PersistentDataStorage::HasInstalledEcuInfo, &PersistentDataStorage::ReadInstalledEcuInfo,
-                         &PersistentDataStorage::RemoveInstalledEcuInfo, &PersistentDataStorage::WriteInstalledEcuInfo),
-      m_databaseFormat(&PersistentDataStorage::HasDatabaseFormatIdentifier,
+    : m_ucmSessionId(DatabaseKeys::kUcmSessionId, &PersistentDataStorage::HasUcmSessionId,
+                     &PersistentDataStorage::ReadUcmSessionId, &PersistentDataStorage::RemoveUcmSessionId,
+                     &PersistentDataStorage::WriteUcmSessionId),
+      m_swUpdateState(DatabaseKeys::kSwUpdateState, &PersistentDataStorage::HasSWupdateState,
+                      &PersistentDataStorage::ReadSWupdateState, &PersistentDataStorage::RemoveSWupdateState,
+                      &PersistentDataStorage::WriteSWupdateState),
+      m_updateForPartition(DatabaseKeys::kUpdateForPartition, &PersistentDataStorage::HasUpdateForPartition,
+                           &PersistentDataStorage::ReadUpdateForPartition,
+                           &PersistentDataStorage::RemoveUpdateForPartition,
+                           &PersistentDataStorage::WriteUpdateForPartition),
+      m_updatedLogicalBlocks(DatabaseKeys::kUpdatedLogicalBlocks, &PersistentDataStorage::HasUpdatedLogicalBlocks,
+                             &PersistentDataStorage::ReadUpdatedLogicalBlocks,
+                             &PersistentDataStorage::RemoveUpdatedLogicalBlocks,
+                             &PersistentDataStorage::WriteUpdatedLogicalBlocks),
+      m_installedLogicalBlocks(DatabaseKeys::kInstalledLogicalBlocks, &PersistentDataStorage::HasInstalledLogicalBlocks,
+                               &PersistentDataStorage::ReadInstalledLogicalBlocks,
+                               &PersistentDataStorage::RemoveInstalledLogicalBlocks,
+                               &PersistentDataStorage::WriteInstalledLogicalBlocks),
+      m_updatedEcuInfo(DatabaseKeys::kUpdatedEcuInfo, &PersistentDataStorage::HasUpdatedEcuInfo,
+                       &PersistentDataStorage::ReadUpdatedEcuInfo, &PersistentDataStorage::RemoveUpdatedEcuInfo,
+                       &PersistentDataStorage::WriteUpdatedEcuInfo),
+      m_installedEcuInfo(DatabaseKeys::kInstalledEcuInfo, &PersistentDataStorage::HasInstalledEcuInfo,
+                         &PersistentDataStorage::ReadInstalledEcuInfo, &PersistentDataStorage::RemoveInstalledEcuInfo,
+                         &PersistentDataStorage::WriteInstalledEcuInfo),
+      m_databaseFormat(DatabaseKeys::kDatabaseFormat, &PersistentDataStorage::HasDatabaseFormatIdentifier,
                        &PersistentDataStorage::ReadDatabaseFormatIdentifier,
                        &PersistentDataStorage::RemoveDatabaseFormatIdentifier,
                        &PersistentDataStorage::WriteDatabaseFormatIdentifier),
-      m_emergencyApplied(&PersistentDataStorage::HasEmergencyApplied, &PersistentDataStorage::ReadEmergencyApplied,
-                         &PersistentDataStorage::RemoveEmergencyApplied, &PersistentDataStorage::WriteEmergencyApplied),
+      m_emergencyApplied(DatabaseKeys::kEmergencyApplied, &PersistentDataStorage::HasEmergencyApplied,
+                         &PersistentDataStorage::ReadEmergencyApplied, &PersistentDataStorage::RemoveEmergencyApplied,
+                         &PersistentDataStorage::WriteEmergencyApplied),
       m_storage(std::move(storage)),
       m_database(database),
       m_factory(std::move(factory)) {
@@ -49,6 +58,17 @@ SmartPersistency::~SmartPersistency() = default;
 bool SmartPersistency::LoadCache() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return EnsureCacheLoaded();
+}
+
+std::vector<const char*> SmartPersistency::UnreadableItems(const std::shared_ptr<PersistentDataStorage>& storage) {
+    const SmartPersistency probe(storage, std::string(), nullptr);
+    std::vector<const char*> keys;
+    for (DatabaseEntry* entry : probe.m_entries) {
+        if (!entry->Load(storage)) {
+            keys.push_back(entry->Key());
+        }
+    }
+    return keys;
 }
 
 bool SmartPersistency::EnsureCacheLoaded() const {

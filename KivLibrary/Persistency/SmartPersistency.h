@@ -25,6 +25,7 @@ public:
     class DatabaseEntry {
     public:
         virtual ~DatabaseEntry() = default;
+        virtual const char* Key() const = 0;
         virtual bool Store(std::shared_ptr<PersistentDataStorage> storage) = 0;
         virtual bool Load(std::shared_ptr<PersistentDataStorage> storage) = 0;
     };
@@ -37,8 +38,11 @@ public:
         using RemoveOperation = bool (PersistentDataStorage::*)();
         using WriteOperation = bool (PersistentDataStorage::*)(const T&);
 
-        DBEntry(HasOperation has, ReadOperation read, RemoveOperation remove, WriteOperation write, T initial = T())
-            : m_has(has), m_read(read), m_remove(remove), m_write(write), m_value(std::move(initial)) {}
+        DBEntry(const char* key, HasOperation has, ReadOperation read, RemoveOperation remove, WriteOperation write,
+                T initial = T())
+            : m_key(key), m_has(has), m_read(read), m_remove(remove), m_write(write), m_value(std::move(initial)) {}
+
+        const char* Key() const override { return m_key; }
 
         // An absent item is removed only where the storage holds it: a
         // platform may report the removal of an absent key as an error.
@@ -73,6 +77,7 @@ public:
         void ClearValue() { m_value = T(); }
 
     private:
+        const char* const m_key;
         const HasOperation m_has;
         const ReadOperation m_read;
         const RemoveOperation m_remove;
@@ -90,6 +95,11 @@ public:
     // Loads the cache unless it is loaded already, reconnecting once on a
     // failure; false when the database still cannot be read.
     bool LoadCache();
+
+    // Keys of the cached items that `storage` holds but cannot read. Walks the
+    // same entries as the cache load, so that the open can drop every item
+    // that would make that load fail, including items cached later.
+    static std::vector<const char*> UnreadableItems(const std::shared_ptr<PersistentDataStorage>& storage);
 
     bool HasUcmSessionId() const override;
     bool ReadUcmSessionId(uint32_t& value) override;

@@ -148,25 +148,45 @@ TEST_F(CreatePersistentDataStorageTest, ALegacyDatabaseWithADuplicateBlockIsMigr
 }
 
 TEST_F(CreatePersistentDataStorageTest, AnUndecodableItemIsRemovedAndTheRestOpens) {
-    Seed([](PersistentDataStorage& db) {
-        db.WriteUcmSessionId(12);
-        db.WriteDatabaseFormatIdentifier("Serialization-Layout_1.0");
-    });
-    {
-        auto raw = CreateAraPersistency(kDatabaseName);
+    const struct {
+        const char* key;
+        std::vector<uint8_t> stored;
+        bool (ReadOnlyPersistentDataStorage::*has)() const;
+    } cases[] = {
         // Strategy indicator bytes that disagree: unusable contents.
-        ASSERT_TRUE(raw->Set(DatabaseKeys::kSwUpdateState, std::vector<uint8_t>{0x05, 0x07, 0x01}));
-        ASSERT_TRUE(raw->Persist());
+        {DatabaseKeys::kSwUpdateState, {0x05, 0x07, 0x01}, &ReadOnlyPersistentDataStorage::HasSWupdateState},
+        // Too short to hold a strategy indicator; a dropped marker means
+        // "not applied", whereas a failed open would stop every start.
+        {DatabaseKeys::kEmergencyApplied, {0x01}, &ReadOnlyPersistentDataStorage::HasEmergencyApplied},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        testsupport::EraseDatabase();
+        Seed([](PersistentDataStorage& db) {
+            db.WriteUcmSessionId(12);
+            db.WriteInstalledLogicalBlocks({TestBlock(1)});
+            db.WriteDatabaseFormatIdentifier("Serialization-Layout_1.0");
+        });
+        {
+            auto raw = CreateAraPersistency(kDatabaseName);
+            ASSERT_TRUE(raw->Set(c.key, c.stored));
+            ASSERT_TRUE(raw->Persist());
+        }
+        capture_.Clear();
+        auto db = Open();
+        ASSERT_TRUE(db);
+        EXPECT_TRUE(capture_.Contains(Level::kError, c.key));
+        EXPECT_FALSE(((*db).*c.has)());
+        uint32_t session = 0;
+        EXPECT_TRUE(db->ReadUcmSessionId(session));
+        EXPECT_EQ(session, 12U);
+        LogicalBlocks installed;
+        EXPECT_TRUE(db->ReadInstalledLogicalBlocks(installed));
+        EXPECT_EQ(installed, LogicalBlocks{TestBlock(1)});
+        // The removal was synced.
+        EXPECT_EQ(KeysOnMedium(),
+                  (std::vector<std::string>{"DatabaseFormat", "SER_InstalledLogicalBlocks", "SER_UcmSessionId"}));
     }
-    auto db = Open();
-    ASSERT_TRUE(db);
-    EXPECT_TRUE(capture_.Contains(Level::kError, "SER_SwUpdateState"));
-    EXPECT_FALSE(db->HasSWupdateState());
-    uint32_t session = 0;
-    EXPECT_TRUE(db->ReadUcmSessionId(session));
-    EXPECT_EQ(session, 12U);
-    // The removal was synced.
-    EXPECT_EQ(KeysOnMedium(), (std::vector<std::string>{"DatabaseFormat", "SER_UcmSessionId"}));
 }
 
 // A block list is refused as a whole when one element is of another layout;
