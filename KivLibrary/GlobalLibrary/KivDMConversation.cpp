@@ -112,18 +112,20 @@ void KivDMConversation::registerConversation(const zov::dm::types::MetaInfoType&
         // this request may still be on its way.
         status_changed();
     }
-    // Not registered, or the catching up found the conversation ended.
-    if (!registered || !m_registered.load()) {
-        Register(metaInfo);
-    }
+    // Also when the flag reads set now: the catching up may have ended the
+    // conversation and another request registered the next one, whose
+    // status read may not be in yet. Register waits for that.
+    Register(metaInfo, registered);
     AwaitDiagStatusHandled();
 }
 
-void KivDMConversation::Register(const zov::dm::types::MetaInfoType& metaInfo) {
+void KivDMConversation::Register(const zov::dm::types::MetaInfoType& metaInfo, bool foundBefore) {
     // Concurrent first requests: one registers, the others find it done.
     std::lock_guard<std::mutex> registration(m_registrationMutex);
     if (m_registered.load()) {
-        LogInfo() << "Already registered diagnosticconversation with DM" << VLMR_FILE_LINE;
+        if (!foundBefore) {
+            LogInfo() << "Already registered diagnosticconversation with DM" << VLMR_FILE_LINE;
+        }
         return;
     }
     LogInfo() << "registering diagnosticconversation with DM" << VLMR_FILE_LINE;

@@ -116,7 +116,10 @@ private:
         uint16_t connectionId = 0;
     };
 
-    void Register(const zov::dm::types::MetaInfoType& metaInfo);
+    // Registers unless registered, after a registration under way has read
+    // its status (it holds m_registrationMutex meanwhile). foundBefore: the
+    // caller found one registered before and has logged that.
+    void Register(const zov::dm::types::MetaInfoType& metaInfo, bool foundBefore);
     // Under m_mutex: applies the status samples queued since the last time,
     // oldest first, so that no step between two reads is missed (a session
     // left and entered again, a conversation ended and begun again).

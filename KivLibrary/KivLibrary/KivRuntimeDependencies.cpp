@@ -125,8 +125,11 @@ std::chrono::milliseconds TransferLockTimeoutFromConfiguration(const KivConfigur
         responseTimeout = UCM::UCMAdaptorSettings::kDefaultResponseTimeout;
     }
     // The first logical block's RequestDownload also waits for running
-    // integrity requests while it holds the lock.
-    return SessionData::TransferLockTimeoutFor(responseTimeout) + IvdRequestWaitSettings{}.maxWait;
+    // integrity requests while it holds the lock. Saturated as the bound
+    // itself is: a sum wrapped negative would give up every wait at once.
+    const std::chrono::milliseconds bound = SessionData::TransferLockTimeoutFor(responseTimeout);
+    const std::chrono::milliseconds ivdWait = IvdRequestWaitSettings{}.maxWait;
+    return bound > std::chrono::milliseconds::max() - ivdWait ? std::chrono::milliseconds::max() : bound + ivdWait;
 }
 
 void StartIvdAutonomousCheck(const KivRuntimeContext& c, const AutonomousCheckSettings& settings) {

@@ -88,6 +88,25 @@ public:
 };
 thread_local bool ProxyGatedConversation::inEndingUpdate = false;
 
+// Also holds the request that registers the next conversation once it has
+// registered, before its status read: its look at the proxy then finds it
+// subscribed, unlike the look before the subscription.
+class RegistrationGatedConversation : public GatedConversation {
+public:
+    bool IsValid(const std::shared_ptr<Proxy>& proxy) const override {
+        if (registering && proxy && proxy->Status.IsSubscribed()) {
+            registering = false;
+            readReached.set_value();
+            readRelease.get_future().wait();
+        }
+        return GatedConversation::IsValid(proxy);
+    }
+
+    mutable std::promise<void> readReached, readRelease;
+    static thread_local bool registering;
+};
+thread_local bool RegistrationGatedConversation::registering = false;
+
 zov::dm::types::MetaInfoType Meta(const std::string& protocolId) { return {{"ProtocolId", protocolId}}; }
 
 // A handler still at work keeps the conversation alive beyond reset(); let it
@@ -540,6 +559,40 @@ TEST(KivDMConversationRace, RegistrationBesideAnEndingConversationKeepsItsSubscr
         skeleton->Status.Update(StatusType{0, "2", level});
         EXPECT_TRUE(capture.WaitFor(std::string(",") + level + ") [", std::chrono::seconds(10))) << level;
     }
+
+    StopHandlers(*conversation);
+    conversation.reset();
+    skeleton.reset();
+    zov::com::testing::ResetRegistry();
+}
+
+// A request whose catch-up ends the conversation runs in the next one only
+// after that one's registration has read its status, also when another
+// request registered it meanwhile.
+TEST(KivDMConversationRace, ARequestWhoseCatchUpEndedTheConversationWaitsForTheNextRegistration) {
+    testsupport::LogCapture capture;
+    auto skeleton = std::make_unique<ConversationSkeleton>("4711", StatusType{0, "2", "a"});
+    skeleton->OfferService();
+    auto conversation = std::make_shared<RegistrationGatedConversation>();
+    conversation->registerConversation(Meta("4711"));
+    StopHandlers(*conversation);  // the end reaches the request's catch-up only
+    skeleton->Status.Update(StatusType{1, "1", "end"});
+    conversation->beforeRelease.set_value();
+
+    auto ending = std::async(std::launch::async, [&] { conversation->registerConversation(Meta("4711")); });
+    ASSERT_EQ(conversation->afterReached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    std::thread next([&] {
+        RegistrationGatedConversation::registering = true;
+        conversation->registerConversation(Meta("4711"));
+    });
+    ASSERT_EQ(conversation->readReached.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    conversation->afterRelease.set_value();
+    EXPECT_EQ(ending.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    conversation->readRelease.set_value();
+    next.join();
+    ending.get();
+    EXPECT_EQ(capture.Count("registering diagnosticconversation with DM"), 2u);
+    EXPECT_EQ(capture.Count("Already registered diagnosticconversation with DM"), 1u);
 
     StopHandlers(*conversation);
     conversation.reset();

@@ -77,6 +77,12 @@ Bytes Nrc(uint8_t sid, uint8_t nrc) { return {0x7F, sid, nrc}; }
 // tester's diagnostic manager, unlocked and with the fingerprint written.
 struct Rig {
     explicit Rig(bool unlock = true, bool fingerprint = true) {
+        Enter(unlock, fingerprint);
+        // What the package check routine takes from the record.
+        Session()->GetRFS()->SetDowngradeTable({{kBlockA, {{'0', '0', '0', '1'}}}, {kBlockB, {{'0', '0', '0', '1'}}}});
+    }
+
+    void Enter(bool unlock = true, bool fingerprint = true) {
         if (unlock) {
             EXPECT_EQ(dm.Uds({0x10, 0x02}).at(0), 0x50);
             const Bytes seed = dm.Uds({0x27, 0x11});
@@ -91,8 +97,6 @@ struct Rig {
             EXPECT_EQ(dm.Uds({0x2E, 0xF1, 0x5A, 0x24, 0x03, 0x15, 0, 0, 0, 0x12, 0x34, 0x56}),
                       (Bytes{0x6E, 0xF1, 0x5A}));
         }
-        // What the package check routine takes from the record.
-        Session()->GetRFS()->SetDowngradeTable({{kBlockA, {{'0', '0', '0', '1'}}}, {kBlockB, {{'0', '0', '0', '1'}}}});
     }
 
     const std::shared_ptr<SessionData>& Session() const { return stack.Session(); }
@@ -340,6 +344,19 @@ TEST_F(DownloadTest, EveryFaultOfATransferAnswersItsNrcAndKeepsUcmConsistent) {
              r.Session()->ResetProgramming(r.stack.Ucm(), r.stack.Storage(), r.stack.Conversation(), nullptr);
              EXPECT_TRUE(r.Session()->IsRequestDownloadFinished());
              EXPECT_EQ(r.ucm.Session(1)->state, "closed");
+         }},
+        {"after a piece refused by UCM and the end of the session, the next session downloads",
+         [&](Rig& r) {
+             ASSERT_EQ(r.dm.Uds(RequestDownloadFrame(kBlockA, 8192)), kDownloadAccepted);
+             r.ucm.SetFault(UcmMethod::kTransferData, UcmFault::Error(2));
+             EXPECT_EQ(r.dm.Uds(Piece(1, a, 0, 4093)), (Bytes{0x76, 0x01}));
+             ASSERT_TRUE(capture.WaitFor("FlashingThread::flashDataToUcm: m_flashingStop=true"));
+             EXPECT_EQ(r.dm.Uds(Piece(2, a, 4093, 4093)), Nrc(0x36, 0x72));
+             // The tester leaves; the status thread resets the programming.
+             EXPECT_EQ(r.dm.Uds({0x10, 0x01}).at(0), 0x50);
+             r.Session()->ResetProgramming(r.stack.Ucm(), r.stack.Storage(), r.stack.Conversation(), nullptr);
+             r.Enter();
+             r.Download(kBlockA, Payload(10, 2));
          }},
         {"UCM refuses TransferExit: the block stays open until the session ends",
          [&](Rig& r) {

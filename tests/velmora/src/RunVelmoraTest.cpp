@@ -210,7 +210,7 @@ TEST_F(RunVelmoraTest, ReportsToThePlatformAndShutsDownInOrder) {
 // The transfer lock is held across up to six UCM calls: every wait for it
 // lasts as long as six of the configured response time-outs, however long
 // or short they are, and a value UCM's adaptor does not take leaves both at
-// the adaptor's default.
+// the adaptor's default. A bound past the largest duration stays there.
 TEST_F(RunVelmoraTest, TheTransferLockBoundFollowsTheConfiguredUcmResponseTimeout) {
     using std::chrono::milliseconds;
     const struct {
@@ -219,13 +219,18 @@ TEST_F(RunVelmoraTest, TheTransferLockBoundFollowsTheConfiguredUcmResponseTimeou
     } cases[] = {{50, milliseconds(50)},
                  {100000, milliseconds(100000)},
                  {0, milliseconds(30000)},
-                 {uint64_t{1} << 63, milliseconds(30000)}};
+                 {uint64_t{1} << 63, milliseconds(30000)},
+                 {(uint64_t{1} << 63) - 1, milliseconds::max()}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.configured);
         auto configuration = std::make_shared<KivConfiguration>();
         configuration->ucmResponseTimeout_msec = c.configured;
         KivRuntime runtime(configuration, nullptr, KivRuntimeDependencies());
         const milliseconds bound = runtime.Context().sessionData->TransferLockTimeout();
+        if (c.timeout == milliseconds::max()) {
+            EXPECT_EQ(bound.count(), milliseconds::max().count());
+            continue;
+        }
         const milliseconds ivdWait = IvdRequestWaitSettings{}.maxWait;
         EXPECT_GE(bound.count(), 6 * c.timeout.count() + ivdWait.count());
         EXPECT_LT(bound.count(), 7 * c.timeout.count() + ivdWait.count());
