@@ -206,83 +206,33 @@ TEST_F(CheckMemoryTest, DownloadedBlockAgainstTheInstalledVersion) {
 // A check sent while RequestTransferExit still drains the worker (the tester
 // gave up on the exit's answer) waits for the exit: it verifies the whole
 // block, not the part that had reached the signature, and keeps no failure.
-// A check that waits for the exit of a download verifies that download when
-// its turn comes. Once a later request or the end of the session had the lock
-// first, the diagnostic manager has answered for it long ago: it changes
-// nothing (flag, kept signature result, table, record) and is refused.
-TEST_F(CheckMemoryTest, ACheckDuringTheExitOfADownloadWaitsForItAndActsOnlyInItsTurn) {
+TEST_F(CheckMemoryTest, ACheckDuringTheExitOfADownloadWaitsForIt) {
     const sim::Package package = Packages().Build();
-    const sim::SignedBlock& block = package.blocks.front();
-    const sim::SignedBlock& next = package.blocks.back();
-    struct Case {
-        const char* name;
-        // Runs once the exit has let the lock go, while the check is held.
-        std::function<void(CheckMemoryTest&)> first;
-        int answer;  // status, or 0x100 + the negative response code
-    };
-    const Case cases[] = {
-        {"the exit ends, the check runs", [](CheckMemoryTest&) {}, 0},
-        {"a later RequestDownload comes first",
-         [&](CheckMemoryTest& t) {
-             const SessionData::TransferLock later = t.session->LockTransfer(std::chrono::milliseconds::zero());
-             t.session->StartBlockTransfer(next.memorySize, next.memoryAddress, kFormat);
-             t.session->SetRequestDownloadFinished(false);
-             t.session->AddTransferredData(Bytes(next.payload.begin(), next.payload.begin() + 8));
-         },
-         0x122},
-        {"the end of the session comes first",
-         [](CheckMemoryTest& t) {
-             const SessionData::TransferLock reset = t.session->LockTransfer(std::chrono::milliseconds::zero());
-             t.session->ClearLogicalBlockEntries();
-             t.session->GetRFS()->ClearData();
-         },
-         0x122},
-    };
+    configuration->flashBlocks = package.configuredBlockIds;
+    ASSERT_TRUE(database->WriteUpdatedLogicalBlocks(package.installedBlocks));
+    DownloadDpt(package.dpt);
     const auto proxy = Connect<CheckMemoryProxy>();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        configuration->flashBlocks = package.configuredBlockIds;
-        ASSERT_TRUE(database->WriteUpdatedLogicalBlocks(package.installedBlocks));
-        DownloadDpt(package.dpt);
-        ASSERT_EQ(proxy->Start(kMeta, package.dpt.signature).get().routineStatus, 0) << capture.Dump();
+    ASSERT_EQ(proxy->Start(kMeta, package.dpt.signature).get().routineStatus, 0) << capture.Dump();
 
-        const auto half = block.payload.begin() + static_cast<std::ptrdiff_t>(block.payload.size() / 2);
-        session->SetSignatureResult(0);
-        session->StartBlockTransfer(block.memorySize, block.memoryAddress, kFormat);
-        session->SetRequestDownloadFinished(false);
-        session->DecreaseRemainingSize(true, block.memorySize);
-        session->AddTransferredData(Bytes(block.payload.begin(), half));
-        // Stands for the exit, which holds the transfer lock while it drains.
-        SessionData::TransferLock exit = session->LockTransfer(std::chrono::milliseconds::zero());
-        ASSERT_TRUE(exit.owns_lock());
-        capture.HoldAt("checkMemory: waiting for the previous download step to end");
-        auto check = std::async(std::launch::async, [&]() -> int {
-            try {
-                return proxy->Start(kMeta, block.signature).get().routineStatus;
-            } catch (const RoutineNrc::Failed0202& refused) {
-                return 0x100 + refused.GetCode();
-            }
-        });
-        EXPECT_TRUE(capture.WaitFor("checkMemory: waiting for the previous download step to end"));
-        session->AddTransferredData(Bytes(half, block.payload.end()));
-        session->FinishBlockTransfer(true);
-        session->SetRequestDownloadFinished(true);
-        exit.unlock();
-        c.first(*this);
-        const uint8_t signatureResult = session->GetSignatureResult();
-        const size_t record = session->GetRFS()->GetData().size();
-        capture.Release();
-
-        EXPECT_EQ(check.get(), c.answer) << capture.Dump();
-        EXPECT_FALSE(session->GetMemoryFailureFlag());
-        EXPECT_FALSE(session->GetRFS()->GetDowngradeTable().empty());
-        if (c.answer != 0) {
-            EXPECT_EQ(session->GetSignatureResult(), signatureResult);
-            EXPECT_EQ(session->GetRFS()->GetData().size(), record);
-        }
-        session->ClearLogicalBlockEntries();
-        capture.Clear();
-    }
+    const sim::SignedBlock& block = package.blocks.front();
+    const auto half = block.payload.begin() + static_cast<std::ptrdiff_t>(block.payload.size() / 2);
+    session->SetSignatureResult(0);
+    session->StartBlockTransfer(block.memorySize, block.memoryAddress, kFormat);
+    session->SetRequestDownloadFinished(false);
+    session->DecreaseRemainingSize(true, block.memorySize);
+    session->AddTransferredData(Bytes(block.payload.begin(), half));
+    // Stands for the exit, which holds the transfer lock while it drains.
+    SessionData::TransferLock exit = session->LockTransfer(std::chrono::milliseconds::zero());
+    ASSERT_TRUE(exit.owns_lock());
+    auto check =
+        std::async(std::launch::async, [&] { return proxy->Start(kMeta, block.signature).get().routineStatus; });
+    EXPECT_TRUE(capture.WaitFor("checkMemory: waiting for the previous download step to end"));
+    session->AddTransferredData(Bytes(half, block.payload.end()));
+    session->FinishBlockTransfer(true);
+    session->SetRequestDownloadFinished(true);
+    exit.unlock();
+    EXPECT_EQ(check.get(), 0) << capture.Dump();
+    EXPECT_FALSE(session->GetMemoryFailureFlag());
 }
 
 // ---- 0xC010 -------------------------------------------------------------------
